@@ -1,0 +1,34 @@
+# Developer entry points. `make test` is the whole suite on a fresh machine.
+PYTHON ?= python3
+JOBS ?= 2
+ASAN_LIB := $(shell gcc -print-file-name=libasan.so)
+
+.PHONY: install test test-cpp test-python test-sanitize bench clean
+
+install:
+	$(PYTHON) -m pip install .
+
+test: test-cpp test-python
+
+test-cpp:
+	cmake -S . -B build/test -G Ninja -DQUILLMERE_BUILD_TESTS=ON -DQUILLMERE_BUILD_MODULE=OFF
+	cmake --build build/test -j$(JOBS)
+	ctest --test-dir build/test --output-on-failure -j$(JOBS)
+
+test-python:
+	$(PYTHON) -m pip install -q -r requirements-test.txt
+	$(PYTHON) -m pip install -q .
+	$(PYTHON) -m pytest tests -q
+
+# The C++ tests and the Python suite against a module built with
+# AddressSanitizer + UndefinedBehaviorSanitizer.
+test-sanitize:
+	cmake -S . -B build/asan -G Ninja -DQUILLMERE_BUILD_TESTS=ON -DQUILLMERE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build/asan -j$(JOBS)
+	ctest --test-dir build/asan --output-on-failure -j$(JOBS)
+	$(PYTHON) -m pip install -q -r requirements-test.txt
+	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  LD_PRELOAD=$(ASAN_LIB) PYTHONPATH=build/asan $(PYTHON) -m pytest tests -q -p no:cacheprovider
+
+clean:
+	rm -rf build

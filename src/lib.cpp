@@ -1,0 +1,171 @@
+// The module surface: initialization, the two exported functions, and the two
+// pipelines between argument conversion and result objects.
+#include <atomic>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "arguments.hpp"
+#include "geojson/geojson.hpp"
+#include "pipelines.hpp"
+#include "pool/pool.hpp"
+#include "pool/stop.hpp"
+#include "python_api.hpp"
+#include "python_call.hpp"
+#include "wkt/wkt.hpp"
+
+namespace quillmere::python {
+
+namespace {
+
+// ---- pipelines ---------------------------------------------------------------
+
+PyObject* smooth_and_simplify_polygons_from_wkts_impl(std::span<const std::string_view> texts,
+                                                      std::uint64_t smoothing_iterations, double tolerance) {
+  std::vector<std::string> strings;
+  {
+    std::vector<Polygon> polygons = read_polygons_from_wkts(texts);
+    std::vector<Polygon> results = smooth_simplify_polygons(std::move(polygons), smoothing_iterations, tolerance);
+    strings = pool::batch_map(std::span<const Polygon>(results),
+                              [](const Polygon& polygon) { return wkt::polygon_to_wkt_string(polygon); });
+  }
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(strings.size()));
+  if (list == nullptr) return nullptr;
+  for (std::size_t i = 0; i < strings.size(); ++i) {
+    PyObject* text = PyUnicode_FromStringAndSize(strings[i].data(), static_cast<Py_ssize_t>(strings[i].size()));
+    if (text == nullptr) {
+      Py_DECREF(list);
+      return nullptr;
+    }
+    PyList_SetItem(list, static_cast<Py_ssize_t>(i), text);
+    std::string().swap(strings[i]);  // each string is freed once converted
+  }
+  return list;
+}
+
+PyObject* smooth_and_simplify_polygon_fc_impl(std::string_view geojson, std::uint64_t smoothing_iterations,
+                                              double tolerance) {
+  std::string text;
+  {
+    std::optional<std::vector<Polygon>> polygons = read_polygons_from_feature_collection(geojson);
+    if (!polygons) throw Stop("Empty or invalid GeoJSON");
+    std::vector<Polygon> results = smooth_simplify_polygons(std::move(*polygons), smoothing_iterations, tolerance);
+    text = geojson::write_feature_collection(results);
+  }
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+// ---- exported functions ------------------------------------------------------
+
+const FunctionDescription kWktsDescription{
+    "smooth_and_simplify_polygons_from_wkts",
+    {"polygon_wkts", "smoothing_iterations", "simplify_tolerance_m"}};
+const FunctionDescription kFcDescription{
+    "smooth_and_simplify_polygon_fc",
+    {"geojson", "smoothing_iterations", "simplify_tolerance_m"}};
+
+PyObject* smooth_and_simplify_polygons_from_wkts(PyObject*, PyObject* args, PyObject* kwargs) {
+  CallTemporaries temporaries;
+  ArgumentSlots slots;
+  if (!bind_arguments(kWktsDescription, args, kwargs, slots)) return nullptr;
+  std::vector<std::string_view> texts;
+  std::uint64_t iterations = 0;
+  double tolerance = 0.0;
+  if (!extract_str_sequence(slots[0], "polygon_wkts", temporaries, texts) ||
+      !extract_u64(slots[1], "smoothing_iterations", iterations) ||
+      !extract_f64(slots[2], "simplify_tolerance_m", tolerance)) {
+    return nullptr;
+  }
+  try {
+    return smooth_and_simplify_polygons_from_wkts_impl(texts, iterations, tolerance);
+  } catch (...) {
+    raise_current_exception();
+    return nullptr;
+  }
+}
+
+PyObject* smooth_and_simplify_polygon_fc(PyObject*, PyObject* args, PyObject* kwargs) {
+  CallTemporaries temporaries;
+  ArgumentSlots slots;
+  if (!bind_arguments(kFcDescription, args, kwargs, slots)) return nullptr;
+  std::string_view geojson;
+  std::uint64_t iterations = 0;
+  double tolerance = 0.0;
+  if (!extract_str(slots[0], "geojson", temporaries, geojson) ||
+      !extract_u64(slots[1], "smoothing_iterations", iterations) ||
+      !extract_f64(slots[2], "simplify_tolerance_m", tolerance)) {
+    return nullptr;
+  }
+  try {
+    return smooth_and_simplify_polygon_fc_impl(geojson, iterations, tolerance);
+  } catch (...) {
+    raise_current_exception();
+    return nullptr;
+  }
+}
+
+// ---- module ----------------------------------------------------------------
+
+// Kept for the life of the process: the function objects point at them.
+PyMethodDef fc_method{"smooth_and_simplify_polygon_fc",
+                      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(smooth_and_simplify_polygon_fc)),
+                      METH_VARARGS | METH_KEYWORDS, ""};
+PyMethodDef wkts_method{
+    "smooth_and_simplify_polygons_from_wkts",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(smooth_and_simplify_polygons_from_wkts)),
+    METH_VARARGS | METH_KEYWORDS, ""};
+
+PyModuleDef module_def{PyModuleDef_HEAD_INIT, "quillmere", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+std::atomic<bool> initialized{false};
+
+// Adds the function to the module and its name to __all__.
+bool add_function(PyObject* module, PyMethodDef* method) {
+  const char* module_name = PyModule_GetName(module);
+  if (module_name == nullptr) return false;
+  PyObject* name_object = PyUnicode_FromString(module_name);
+  if (name_object == nullptr) return false;
+  PyObject* function = PyCFunction_NewEx(method, module, name_object);
+  Py_DECREF(name_object);
+  if (function == nullptr) return false;
+  PyObject* name = PyObject_GetAttrString(function, "__name__");
+  if (name == nullptr) {
+    Py_DECREF(function);
+    return false;
+  }
+  PyObject* all = PyObject_GetAttrString(module, "__all__");
+  if (all == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+    PyErr_Clear();
+    all = PyList_New(0);
+    if (all != nullptr && PyObject_SetAttrString(module, "__all__", all) < 0) {
+      Py_CLEAR(all);
+    }
+  }
+  bool ok = all != nullptr && PyList_Check(all) && PyList_Append(all, name) == 0 &&
+            PyObject_SetAttr(module, name, function) == 0;
+  if (all != nullptr && !PyList_Check(all)) PyErr_SetString(PyExc_TypeError, "__all__ must be a list");
+  Py_XDECREF(all);
+  Py_DECREF(name);
+  Py_DECREF(function);
+  return ok;
+}
+
+}  // namespace
+
+}  // namespace quillmere::python
+
+PyMODINIT_FUNC PyInit_quillmere() {
+  using namespace quillmere::python;
+  PyObject* module = PyModule_Create2(&module_def, 3);
+  if (module == nullptr) return nullptr;
+  if (initialized.exchange(true)) {
+    Py_DECREF(module);
+    PyErr_SetString(PyExc_ImportError, "PyO3 modules may only be initialized once per interpreter process");
+    return nullptr;
+  }
+  if (!add_function(module, &fc_method) || !add_function(module, &wkts_method)) {
+    Py_DECREF(module);
+    return nullptr;
+  }
+  return module;
+}

@@ -1,0 +1,8 @@
+// The one place the interpreter's C API is included: the stable ABI only.
+#pragma once
+
+#ifndef Py_LIMITED_API
+#define Py_LIMITED_API 0x03080000
+#endif
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
