@@ -1,0 +1,28 @@
+#include "geometry/geometry.hpp"
+#include "geometry/rdp_walk.hpp"
+
+namespace quillmere {
+
+std::vector<RdpIndex> compute_rdp(std::span<const RdpIndex> points, const double& tolerance) {
+  std::vector<RdpIndex> kept;
+  const RdpIndex* p = points.data();
+  rdp_walk(
+      points.size(), [p](std::size_t i) { return p[i].coord; }, tolerance,
+      [&kept, p](std::size_t i) { kept.push_back(p[i]); });
+  return kept;
+}
+
+std::vector<Coord> rdp(std::span<const Coord> points, const double& tolerance) {
+  // -0.0 counts as <= 0; NaN does not and goes through the walk.
+  if (tolerance <= 0.0) return {points.begin(), points.end()};
+  // Walking the coordinates in place keeps exactly the points that indexed
+  // records would keep (record i holds point i), with a contiguous scan loop.
+  std::vector<Coord> kept;
+  const Coord* p = points.data();
+  rdp_walk(
+      points.size(), [p](std::size_t i) { return p[i]; }, tolerance,
+      [&kept, p](std::size_t i) { kept.push_back(p[i]); });
+  return kept;
+}
+
+}  // namespace quillmere

@@ -1,0 +1,61 @@
+// The Ramer-Douglas-Peucker step without recursion on the thread stack.
+//
+// Unfolded, the recursive step keeps the first record of every stretch that
+// is not split, left to right, and then the last record of the whole list.
+// Stretches are visited in that same order with a heap-held stack of stretch
+// ends: the current stretch starts where the previous kept one ended, so only
+// its end needs storing. Depth can reach n - 2 on a ring of n points, which
+// recursion on a worker's 2 MiB stack would not survive.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "geometry/geometry.hpp"
+#include "geometry/segment_distance.hpp"
+
+namespace quillmere {
+
+// Position in (lo, hi) of the farthest inner point of the stretch when its
+// distance is strictly greater than the tolerance, otherwise lo (keep the
+// stretch whole). Ties keep the earlier point; NaN distances are never taken.
+// A split needs an inner point: the recursive definition would otherwise,
+// for a negative tolerance, split at the stretch's own start forever.
+template <class CoordAt>
+std::size_t rdp_split_position(const CoordAt& coord_at, std::size_t lo, std::size_t hi,
+                               double tolerance) {
+  if (hi - lo < 2) return lo;
+  const SegmentDistance distance(coord_at(lo), coord_at(hi));
+  std::size_t best = lo;
+  double best_distance = 0.0;
+  for (std::size_t i = lo + 1; i < hi; ++i) {
+    const double d = distance(coord_at(i));
+    if (d > best_distance) {
+      best = i;
+      best_distance = d;
+    }
+  }
+  return best_distance > tolerance ? best : lo;
+}
+
+// Calls keep(i) for every kept position of a list of n points, in order.
+template <class CoordAt, class Keep>
+void rdp_walk(std::size_t n, const CoordAt& coord_at, double tolerance, Keep&& keep) {
+  if (n == 0) return;
+  std::vector<std::size_t> ends{n - 1};
+  std::size_t lo = 0;
+  while (!ends.empty()) {
+    const std::size_t hi = ends.back();
+    const std::size_t split = rdp_split_position(coord_at, lo, hi, tolerance);
+    if (split != lo) {
+      ends.push_back(split);
+    } else {
+      keep(lo);
+      lo = hi;
+      ends.pop_back();
+    }
+  }
+  keep(n - 1);
+}
+
+}  // namespace quillmere

@@ -1,0 +1,17 @@
+#include <utility>
+
+#include "geometry/geometry.hpp"
+
+namespace quillmere {
+
+Polygon simplify(const Polygon& polygon, const double& tolerance) {
+  LineString exterior{rdp(polygon.exterior().coords, tolerance)};
+  std::vector<LineString> interiors;
+  interiors.reserve(polygon.interiors().size());
+  for (const LineString& ring : polygon.interiors()) {
+    interiors.push_back(LineString{rdp(ring.coords, tolerance)});
+  }
+  return Polygon(std::move(exterior), std::move(interiors));
+}
+
+}  // namespace quillmere
