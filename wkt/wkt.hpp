@@ -1,13 +1,194 @@
-// Public surface of the WKT subsystem.
+// Public surface of the WKT subsystem: the syntax tree, the lazy tokenizer and
+// recursive-descent parser, the conversion into the shared geometry types with
+// the strict reading of one polygon, and the polygon writer.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
 
 #include "geometry/geometry.hpp"
 
 namespace quillmere::wkt {
 
-// The WKT text of one result polygon, in the fixed layout.
-std::string polygon_to_wkt_string(const Polygon& polygon);
+// ---- Syntax tree -------------------------------------------------------------
+
+struct Coord {
+  double x = 0.0;
+  double y = 0.0;
+  std::optional<double> z;  // never set by the reader
+  std::optional<double> m;
+};
+struct Point {
+  std::optional<Coord> coord;  // absent: the empty point
+};
+struct LineString {
+  std::vector<Coord> coords;
+};
+struct Polygon {
+  std::vector<LineString> rings;  // first ring is the exterior
+};
+struct MultiPoint {
+  std::vector<Point> points;
+};
+struct MultiLineString {
+  std::vector<LineString> lines;
+};
+struct MultiPolygon {
+  std::vector<Polygon> polygons;
+};
+struct Geometry;
+struct GeometryCollection {
+  std::vector<Geometry> geometries;
+};
+
+// Error texts are static strings; a null pointer means success.
+using ErrorText = const char*;
+
+class TokenStream;
+
+struct Geometry {
+  std::variant<Point, LineString, Polygon, MultiPoint, MultiLineString, MultiPolygon, GeometryCollection> value;
+
+  // Keyword dispatch; `word` is compared ignoring ASCII case, exact length.
+  static ErrorText from_word_and_tokens(std::string_view word, TokenStream& tokens, Geometry& out);
+};
+
+namespace errors {
+inline constexpr ErrorText invalid_format = "Invalid WKT format";
+inline constexpr ErrorText non_ascii_word = "Encountered non-ascii word";
+inline constexpr ErrorText invalid_type = "Invalid type encountered";
+inline constexpr ErrorText missing_open_paren = "Missing open parenthesis for type";
+inline constexpr ErrorText missing_close_paren = "Missing closing parenthesis for type";
+inline constexpr ErrorText expected_x = "Expected a number for the X coordinate";
+inline constexpr ErrorText expected_y = "Expected a number for the Y coordinate";
+inline constexpr ErrorText expected_word_in_collection = "Expected a word in GEOMETRYCOLLECTION";
+inline constexpr ErrorText bad_number = "Unable to parse input number as the desired output type";
+// Our own bound on nested collections, so that hostile text cannot exhaust a
+// worker thread's stack (parsing, converting and freeing all recurse per level).
+inline constexpr ErrorText nesting_too_deep = "Nesting too deep in GEOMETRYCOLLECTION";
+}  // namespace errors
+
+// Deepest accepted nesting of GEOMETRYCOLLECTION (the outermost counts as 1).
+inline constexpr std::size_t max_collection_depth = 1000;
+
+struct Wkt {
+  Geometry item;
+
+  // Parses one text; returns the error text, or null with the tree in `out`.
+  static ErrorText from_str(std::string_view text, Wkt& out);
+};
+
+// ---- Tokenizer -----------------------------------------------------------------
+
+// One outcome of a token request: a token, an error text, or nothing.
+struct Token {
+  enum class Kind : unsigned char { Nothing, Error, Comma, Number, CloseParen, OpenParen, Word };
+  Kind kind = Kind::Nothing;
+  double number = 0.0;     // Number
+  std::string_view text;   // Word: a view into the input text
+  ErrorText error = nullptr;  // Error
+};
+
+// Number syntax of the grammar (the tokenizer has already dropped a leading
+// "+"): decimal or nan/inf/infinity, with an optional sign. Overflow gives
+// +-infinity and underflow +-0; only a syntax mismatch fails.
+bool parse_number(std::string_view text, double& value) noexcept;
+
+// Lazy tokenizer over the bytes of the text, read in place.
+class Tokens {
+ public:
+  explicit Tokens(std::string_view text) noexcept : text_(text) {}
+  Token next() noexcept;
+  // Scans the rest of one word or number text. Its optional first character
+  // has already been taken; the text is the view from `start` (that
+  // character, or the current position when there is none) to the stop.
+  std::string_view read_until_whitespace(std::size_t start) noexcept;
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+// The tokenizer plus one outcome of lookahead, and the nesting bookkeeping.
+class TokenStream {
+ public:
+  explicit TokenStream(std::string_view text) noexcept : tokens_(text) {}
+  const Token& peek() noexcept;
+  Token next() noexcept;
+
+  // Entering one more collection level; false (and the stream poisoned with
+  // the nesting error, so that every outer level reports it) beyond the bound.
+  bool enter_collection() noexcept;
+  void leave_collection() noexcept { --depth_; }
+
+ private:
+  Tokens tokens_;
+  std::optional<Token> slot_;
+  std::size_t depth_ = 0;
+  ErrorText poison_ = nullptr;
+};
+
+// ---- Parser (FromTokens) -------------------------------------------------------
+
+// Each returns a null pointer on success with the value in `out`, or the error.
+ErrorText from_tokens(TokenStream& tokens, Coord& out);
+ErrorText from_tokens(TokenStream& tokens, Point& out);
+ErrorText from_tokens(TokenStream& tokens, LineString& out);
+ErrorText from_tokens(TokenStream& tokens, Polygon& out);
+ErrorText from_tokens(TokenStream& tokens, MultiPoint& out);
+ErrorText from_tokens(TokenStream& tokens, MultiLineString& out);
+ErrorText from_tokens(TokenStream& tokens, MultiPolygon& out);
+ErrorText from_tokens(TokenStream& tokens, GeometryCollection& out);
+
+// "EMPTY" or "(" from_tokens ")", with the closing rule deciding which error
+// is reported.
+template <class T>
+ErrorText from_tokens_with_parens(TokenStream& tokens, T& out);
+
+// ---- Conversion into the shared geometry types ---------------------------------
+
+namespace geo_types_from_wkt {
+struct Error {
+  enum class Kind { PointConversionError, MismatchedGeometry };
+  Kind kind = Kind::PointConversionError;
+  const char* expected = nullptr;  // MismatchedGeometry only
+  const char* found = nullptr;
+
+  // Debug form used in stop messages.
+  std::string debug() const;
+};
+}  // namespace geo_types_from_wkt
+
+// Debug form of a text: double-quoted, '"' and '\' escaped.
+std::string debug_text(std::string_view text);
+
+// The polygon rule: first ring exterior, the rest interiors; rings closed by
+// the shared construction.
+quillmere::Polygon from(Polygon&& polygon);
+std::optional<geo_types_from_wkt::Error> try_from(MultiPoint&& multi_point, quillmere::MultiPoint& out);
+std::optional<geo_types_from_wkt::Error> try_from(Geometry&& geometry, quillmere::Geometry& out);
+std::optional<geo_types_from_wkt::Error> try_from(quillmere::Geometry&& geometry, quillmere::Polygon& out);
+
+// Reads one text into a Polygon, or throws the Stop with the documented
+// message ("Unable to parse Polygon from WKT: ..." / "Unable to read ...").
+quillmere::Polygon read_polygon_from_wkt(std::string_view text);
+
+// ---- Writer ----------------------------------------------------------------------
+
+Polygon g_polygon_to_w_polygon(const quillmere::Polygon& polygon);
+
+// Appends the polygon text form ("POLYGON EMPTY" or "POLYGON((...),(...))").
+void write_polygon(const Polygon& polygon, std::string& sink);
+
+// Appends the number text: shortest round-trip digits, positional, no exponent.
+void write_number(double value, std::string& sink);
+
+// The WKT text of one result polygon, in the fixed layout; the same text as
+// write_polygon(g_polygon_to_w_polygon(polygon)), written without the copy.
+std::string polygon_to_wkt_string(const quillmere::Polygon& polygon);
 
 }  // namespace quillmere::wkt

@@ -1,0 +1,162 @@
+#include <utility>
+
+#include "wkt.hpp"
+
+namespace quillmere::wkt {
+namespace {
+
+constexpr char upper(char c) noexcept { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool keyword_is(std::string_view word, std::string_view upper_keyword) noexcept {
+  if (word.size() != upper_keyword.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (upper(word[i]) != upper_keyword[i]) return false;
+  }
+  return true;
+}
+
+// At least one item, then one more after every comma in the lookahead.
+template <class T, class Item>
+ErrorText comma_many(Item&& item, TokenStream& tokens, std::vector<T>& out) {
+  out.clear();
+  out.emplace_back();
+  if (ErrorText error = item(tokens, out.back())) return error;
+  while (tokens.peek().kind == Token::Kind::Comma) {
+    tokens.next();
+    out.emplace_back();
+    if (ErrorText error = item(tokens, out.back())) return error;
+  }
+  return nullptr;
+}
+
+ErrorText number_or(TokenStream& tokens, double& out, ErrorText otherwise) noexcept {
+  const Token token = tokens.next();
+  if (token.kind == Token::Kind::Error) return token.error;
+  if (token.kind != Token::Kind::Number) return otherwise;
+  out = token.number;
+  return nullptr;
+}
+
+template <class T>
+ErrorText parens_item(TokenStream& tokens, T& out) {
+  return from_tokens_with_parens(tokens, out);
+}
+
+template <class T>
+ErrorText geometry_of(TokenStream& tokens, Geometry& out) {
+  T value;
+  ErrorText error = from_tokens_with_parens(tokens, value);
+  if (!error) out.value = std::move(value);
+  return error;
+}
+
+}  // namespace
+
+template <class T>
+ErrorText from_tokens_with_parens(TokenStream& tokens, T& out) {
+  const Token open = tokens.next();
+  if (open.kind == Token::Kind::Error) return open.error;
+  if (open.kind == Token::Kind::Word && keyword_is(open.text, "EMPTY")) {
+    out = T{};
+    return nullptr;
+  }
+  if (open.kind != Token::Kind::OpenParen) return errors::missing_open_paren;
+  const ErrorText inner = from_tokens(tokens, out);
+  // The closing token is taken whatever happened inside; it decides which
+  // error surfaces.
+  const Token close = tokens.next();
+  if (close.kind == Token::Kind::Error) return close.error;
+  if (close.kind != Token::Kind::CloseParen) return errors::missing_close_paren;
+  return inner;
+}
+
+template ErrorText from_tokens_with_parens(TokenStream&, Point&);
+template ErrorText from_tokens_with_parens(TokenStream&, LineString&);
+template ErrorText from_tokens_with_parens(TokenStream&, Polygon&);
+template ErrorText from_tokens_with_parens(TokenStream&, MultiPoint&);
+template ErrorText from_tokens_with_parens(TokenStream&, MultiLineString&);
+template ErrorText from_tokens_with_parens(TokenStream&, MultiPolygon&);
+template ErrorText from_tokens_with_parens(TokenStream&, GeometryCollection&);
+
+ErrorText from_tokens(TokenStream& tokens, Coord& out) {
+  out.z.reset();
+  out.m.reset();
+  if (ErrorText error = number_or(tokens, out.x, errors::expected_x)) return error;
+  return number_or(tokens, out.y, errors::expected_y);
+}
+
+ErrorText from_tokens(TokenStream& tokens, Point& out) {
+  Coord coord;
+  ErrorText error = from_tokens(tokens, coord);
+  if (!error) out.coord = coord;
+  return error;
+}
+
+ErrorText from_tokens(TokenStream& tokens, LineString& out) {
+  return comma_many([](TokenStream& t, Coord& c) { return from_tokens(t, c); }, tokens, out.coords);
+}
+
+ErrorText from_tokens(TokenStream& tokens, Polygon& out) {
+  return comma_many(parens_item<LineString>, tokens, out.rings);
+}
+
+ErrorText from_tokens(TokenStream& tokens, MultiPoint& out) {
+  // Each item on its own: "(x y)" or a bare "x y", mixed freely.
+  return comma_many(
+      [](TokenStream& t, Point& p) {
+        if (t.peek().kind == Token::Kind::OpenParen) return from_tokens_with_parens(t, p);
+        return from_tokens(t, p);
+      },
+      tokens, out.points);
+}
+
+ErrorText from_tokens(TokenStream& tokens, MultiLineString& out) {
+  return comma_many(parens_item<LineString>, tokens, out.lines);
+}
+
+ErrorText from_tokens(TokenStream& tokens, MultiPolygon& out) {
+  return comma_many(parens_item<Polygon>, tokens, out.polygons);
+}
+
+ErrorText from_tokens(TokenStream& tokens, GeometryCollection& out) {
+  out.geometries.clear();
+  for (;;) {
+    const Token token = tokens.next();
+    if (token.kind == Token::Kind::Error) return token.error;
+    if (token.kind != Token::Kind::Word) return errors::expected_word_in_collection;
+    out.geometries.emplace_back();
+    if (ErrorText error = Geometry::from_word_and_tokens(token.text, tokens, out.geometries.back())) return error;
+    if (tokens.peek().kind != Token::Kind::Comma) return nullptr;
+    tokens.next();
+  }
+}
+
+ErrorText Geometry::from_word_and_tokens(std::string_view word, TokenStream& tokens, Geometry& out) {
+  if (keyword_is(word, "POINT")) return geometry_of<Point>(tokens, out);
+  if (keyword_is(word, "LINESTRING") || keyword_is(word, "LINEARRING")) return geometry_of<LineString>(tokens, out);
+  if (keyword_is(word, "POLYGON")) return geometry_of<Polygon>(tokens, out);
+  if (keyword_is(word, "MULTIPOINT")) return geometry_of<MultiPoint>(tokens, out);
+  if (keyword_is(word, "MULTILINESTRING")) return geometry_of<MultiLineString>(tokens, out);
+  if (keyword_is(word, "MULTIPOLYGON")) return geometry_of<MultiPolygon>(tokens, out);
+  if (keyword_is(word, "GEOMETRYCOLLECTION")) {
+    if (!tokens.enter_collection()) return errors::nesting_too_deep;
+    ErrorText error = geometry_of<GeometryCollection>(tokens, out);
+    tokens.leave_collection();
+    return error;
+  }
+  return errors::invalid_type;
+}
+
+ErrorText Wkt::from_str(std::string_view text, Wkt& out) {
+  TokenStream tokens(text);
+  const Token first = tokens.next();
+  if (first.kind == Token::Kind::Error) return first.error;
+  if (first.kind != Token::Kind::Word) return errors::invalid_format;
+  for (char c : first.text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return errors::non_ascii_word;
+  }
+  // Whatever follows the geometry's last token is never read.
+  return Geometry::from_word_and_tokens(first.text, tokens, out.item);
+}
+
+}  // namespace quillmere::wkt
