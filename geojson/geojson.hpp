@@ -1,12 +1,265 @@
-// Public surface of the GeoJSON subsystem.
+// Public surface of the GeoJSON subsystem: the JSON value model and reader,
+// the JSON text writer and debug forms, the GeoJSON decoder used by the
+// feature-collection reader, and the FeatureCollection writer.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
 
 #include "geometry/geometry.hpp"
 
+namespace quillmere::json {
+
+// ---- Value model --------------------------------------------------------------
+
+enum class Kind : std::uint8_t { Null, Bool, Unsigned, Negative, Float, String, Array, Object };
+
+// One of the three number kinds, held inline.
+struct Number {
+  enum class Kind : std::uint8_t { Unsigned, Negative, Float };
+  Kind kind = Kind::Unsigned;
+  union {
+    std::uint64_t u = 0;
+    std::int64_t i;
+    double f;
+  };
+  // Integers go to the nearest double; a float is returned as is.
+  double as_f64() const noexcept;
+};
+
+struct Member;
+
+// 16 bytes, trivially copyable. Strings, arrays and objects refer to storage
+// owned elsewhere (the input text or an Arena) that must outlive the value;
+// containers hold their elements contiguously.
+class Value {
+ public:
+  constexpr Value() noexcept : head_(0), ptr_(nullptr) {}
+
+  static Value null() noexcept { return Value(); }
+  static Value boolean(bool b) noexcept;
+  static Value unsigned_integer(std::uint64_t u) noexcept;
+  static Value negative_integer(std::int64_t i) noexcept;  // i < 0
+  static Value floating(double f) noexcept;
+  static Value number(Number n) noexcept;
+  static Value string(std::string_view text) noexcept;
+  static Value array(std::span<const Value> elements) noexcept;
+  // The members must already be in ascending byte-wise key order with unique
+  // keys; Arena::make_object establishes that.
+  static Value object(std::span<const Member> members) noexcept;
+
+  Kind kind() const noexcept { return static_cast<Kind>(head_ & 0xff); }
+  bool is_null() const noexcept { return kind() == Kind::Null; }
+  bool is_bool() const noexcept { return kind() == Kind::Bool; }
+  bool is_number() const noexcept {
+    return kind() == Kind::Unsigned || kind() == Kind::Negative || kind() == Kind::Float;
+  }
+  bool is_string() const noexcept { return kind() == Kind::String; }
+  bool is_array() const noexcept { return kind() == Kind::Array; }
+  bool is_object() const noexcept { return kind() == Kind::Object; }
+
+  bool as_bool() const noexcept { return is_bool() && bits_ != 0; }
+  // Meaningful only when is_number().
+  Number number() const noexcept;
+  // Empty unless a string.
+  std::string_view string() const noexcept;
+  // Empty unless an array.
+  std::span<const Value> elements() const noexcept;
+  // Empty unless an object; in ascending key order.
+  std::span<const Member> members() const noexcept;
+
+  // The elements when the value is an array, else nothing.
+  std::optional<std::span<const Value>> as_array() const noexcept;
+  // The value as a double when it is a number, else nothing.
+  std::optional<double> as_f64() const noexcept;
+  // The member of an object with this key, or null when absent or not an object.
+  const Value* find(std::string_view key) const noexcept;
+
+ private:
+  std::size_t size() const noexcept { return static_cast<std::size_t>(head_ >> 8); }
+  static Value make(Kind kind, std::size_t size) noexcept {
+    Value v;
+    v.head_ = static_cast<std::uint64_t>(kind) | (static_cast<std::uint64_t>(size) << 8);
+    return v;
+  }
+
+  std::uint64_t head_;  // kind in the low byte, string/container size above it
+  union {
+    const void* ptr_;
+    std::uint64_t bits_;
+    std::int64_t int_;
+    double float_;
+  };
+};
+
+struct Member {
+  std::string_view key;
+  Value value;
+};
+
+// Monotonic storage for value trees: strings with escapes and container
+// element lists. Everything is released together with the arena.
+class Arena {
+ public:
+  Arena() = default;
+  Arena(Arena&&) noexcept = default;
+  Arena& operator=(Arena&&) noexcept = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+
+  // 8-byte aligned, uninitialised storage.
+  void* allocate(std::size_t bytes);
+  std::string_view copy_string(std::string_view text);
+  Value make_string(std::string_view text) { return Value::string(copy_string(text)); }
+  Value make_array(std::span<const Value> elements);
+  // Sorts the members by key (stable), keeps the last of each repeated key
+  // and copies the result. Reorders `members` in place.
+  Value make_object(std::span<Member> members);
+
+ private:
+  std::vector<std::unique_ptr<std::byte[]>> chunks_;
+  std::byte* cursor_ = nullptr;
+  std::size_t left_ = 0;
+  std::size_t next_chunk_ = 64 * 1024;
+};
+
+// A parsed text: the root value and the arena holding its containers. String
+// values without escapes are views into the parsed text, which must outlive
+// the document.
+class Document {
+ public:
+  const Value& root() const noexcept { return root_; }
+  Arena& arena() noexcept { return arena_; }
+  void set_root(Value root) noexcept { root_ = root; }
+
+ private:
+  Arena arena_;
+  Value root_;
+};
+
+// ---- Reader -------------------------------------------------------------------
+
+enum class ErrorCode : std::uint8_t {
+  EofWhileParsingList,
+  EofWhileParsingObject,
+  EofWhileParsingString,
+  EofWhileParsingValue,
+  ExpectedColon,
+  ExpectedListCommaOrEnd,
+  ExpectedObjectCommaOrEnd,
+  ExpectedIdent,
+  ExpectedValue,
+  InvalidEscape,
+  InvalidNumber,
+  NumberOutOfRange,
+  InvalidUnicodeCodePoint,
+  ControlCharacterWhileParsingString,
+  KeyMustBeAString,
+  LoneLeadingSurrogateInHexEscape,
+  TrailingComma,
+  TrailingCharacters,
+  UnexpectedEndOfHexEscape,
+  RecursionLimitExceeded,
+};
+
+std::string_view message(ErrorCode code) noexcept;
+
+struct Error {
+  ErrorCode code;
+  std::size_t line;    // 1 + line feeds before the position
+  std::size_t column;  // bytes since the last line feed
+  std::string_view message() const noexcept { return json::message(code); }
+  // Error("<message>", line: L, column: C)
+  std::string debug() const;
+  friend bool operator==(const Error&, const Error&) = default;
+};
+
+// Parses one JSON value followed only by whitespace. At most 127 arrays and
+// objects may be open at once.
+std::variant<Document, Error> from_str(std::string_view text);
+
+// ---- Writers and debug forms ---------------------------------------------------
+
+// Longest number text written by write_number_text.
+inline constexpr std::size_t kMaxNumberText = 32;
+// The number text of a finite double (shortest round trip, "1.0", "1e16",
+// "0.00001", "1e-6", "-0.0"); "null" for NaN and infinities. Writes at most
+// kMaxNumberText bytes and returns the end.
+char* write_number_text(double value, char* out) noexcept;
+std::string number_text(double value);
+// Integers in decimal, floats as above.
+char* write_number_text(const Number& number, char* out) noexcept;
+
+// A quoted JSON string with the writer's escaping.
+void write_string(std::string_view text, std::string& out);
+// Compact JSON text, object members in key order.
+void write_compact(const Value& value, std::string& out);
+std::string to_string(const Value& value);
+
+// Debug forms: quoted text with \" \\ and control characters escaped; values as
+// Null, Bool(true), Number(5), String("a"), Array [..], Object {"k": ..}.
+void write_debug_text(std::string_view text, std::string& out);
+std::string debug_text(std::string_view text);
+void write_debug(const Value& value, std::string& out);
+std::string debug(const Value& value);
+
+}  // namespace quillmere::json
+
 namespace quillmere::geojson {
+
+// A GeoJSON decoding failure. The payload is kept in its debug form, which
+// is all that is ever shown of it.
+struct Error {
+  enum class Kind : std::uint8_t {
+    BboxExpectedArray,
+    BboxExpectedNumericValues,
+    EmptyType,
+    NotAFeature,
+    GeometryUnknownType,
+    MalformedJson,
+    PropertiesExpectedObjectOrNull,
+    FeatureInvalidGeometryValue,
+    FeatureInvalidIdentifierType,
+    ExpectedStringValue,
+    ExpectedProperty,
+    ExpectedF64Value,
+    ExpectedArrayValue,
+    ExpectedObjectValue,
+  };
+  Kind kind;
+  std::string payload;  // debug form of the payload; empty for the bare variants
+
+  // Variant name, then "(" payload ")" for the variants that carry one.
+  std::string debug() const;
+};
+
+enum class GeoJsonKind : std::uint8_t { Geometry, Feature, FeatureCollection };
+
+// Decoded GeoJSON text. Every member the object model knows is checked, in the
+// model's order (first failure wins, depth first in document order), but only
+// what the feature-collection reader uses is kept: the kind and, for a
+// collection, the polygon payloads (arrays of rings of positions) of its
+// features' Polygon and MultiPolygon geometries, in document order. The
+// payloads point into `document`, which points into the decoded text.
+struct GeoJson {
+  GeoJsonKind kind = GeoJsonKind::Geometry;
+  json::Document document;
+  std::vector<json::Value> polygon_payloads;
+};
+
+std::variant<GeoJson, Error> from_str(std::string_view text);
+
+// Polygon from a checked polygon payload: first ring exterior (empty when there
+// are no rings), the rest interiors; x, y from each position's first two
+// numbers. A position with fewer than two numbers stops the call.
+Polygon create_geo_polygon(const json::Value& payload);
 
 // Compact FeatureCollection text with one Feature per polygon, in order.
 std::string write_feature_collection(std::span<const Polygon> polygons);
