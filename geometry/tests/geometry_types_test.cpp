@@ -1,0 +1,64 @@
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "geometry/geometry.hpp"
+#include "test_support.hpp"
+
+namespace quillmere {
+namespace {
+
+using testing_support::same_bits;
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+struct EqualityCase {
+  Coord a, b;
+  bool equal;
+};
+
+class CoordEquality : public ::testing::TestWithParam<EqualityCase> {};
+
+TEST_P(CoordEquality, IsIeeeEqualityOfBothComponents) {
+  EXPECT_EQ(GetParam().a == GetParam().b, GetParam().equal);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CoordEquality,
+                         ::testing::Values(EqualityCase{{1, 2}, {1, 2}, true},
+                                           EqualityCase{{0.0, -0.0}, {-0.0, 0.0}, true},
+                                           EqualityCase{{nan, 0}, {nan, 0}, false},
+                                           EqualityCase{{0, nan}, {0, nan}, false},
+                                           EqualityCase{{1, 2}, {2, 1}, false}));
+
+TEST(Polygon, ConstructionClosesOnlyRingsWhoseEndsDiffer) {
+  const Polygon p(LineString{{{0, 0}, {1, 0}, {1, 1}}},
+                  {LineString{}, LineString{{{5, 5}}}, LineString{{{0, 0}, {1, 0}, {-0.0, 0}}},
+                   LineString{{{nan, 0}, {1, 0}, {nan, 0}}}});
+  EXPECT_TRUE(same_bits(p.exterior().coords, std::vector<Coord>{{0, 0}, {1, 0}, {1, 1}, {0, 0}}));
+  EXPECT_TRUE(p.interiors()[0].coords.empty());
+  EXPECT_EQ(p.interiors()[1].coords.size(), 1u);
+  EXPECT_EQ(p.interiors()[2].coords.size(), 3u);
+  EXPECT_EQ(p.interiors()[3].coords.size(), 4u);
+}
+
+TEST(Geometry, TypeNamesFollowTheKindOrder) {
+  const std::vector<std::pair<Geometry, std::string>> table{
+      {Geometry{Point{}}, "geo_types::geometry::point::Point"},
+      {Geometry{Line{}}, "geo_types::geometry::line::Line"},
+      {Geometry{LineString{}}, "geo_types::geometry::line_string::LineString"},
+      {Geometry{Polygon{}}, "geo_types::geometry::polygon::Polygon"},
+      {Geometry{MultiPoint{}}, "geo_types::geometry::multi_point::MultiPoint"},
+      {Geometry{MultiLineString{}}, "geo_types::geometry::multi_line_string::MultiLineString"},
+      {Geometry{MultiPolygon{}}, "geo_types::geometry::multi_polygon::MultiPolygon"},
+      {Geometry{GeometryCollection{}},
+       "geo_types::geometry::geometry_collection::GeometryCollection"},
+      {Geometry{Rect{}}, "geo_types::geometry::rect::Rect"},
+      {Geometry{Triangle{}}, "geo_types::geometry::triangle::Triangle"},
+  };
+  for (const auto& [geometry, name] : table) EXPECT_EQ(inner_type_name(geometry), name);
+}
+
+}  // namespace
+}  // namespace quillmere
