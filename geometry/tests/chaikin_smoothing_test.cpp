@@ -13,7 +13,9 @@
 
 // Huge-count tests ask for impossible allocations on purpose; under the
 // address sanitizer those must come back as std::bad_alloc, not abort.
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options() {
+  return "allocator_may_return_null=1";
+}
 
 namespace quillmere {
 namespace {
