@@ -85,11 +85,6 @@ INSTANTIATE_TEST_SUITE_P(
                     {-15.576684883456537, -56.680120573877325}}}),
     [](const auto& info) { return info.param.name; });
 
-TEST(ChaikinSmoothing, SinglePassIsOnePassOfTheCount) {
-  const LineString line{{{0, 0}, {3, 1}, {2, 5}, {0, 0}}};
-  EXPECT_TRUE(same_bits(smoothen_linestring(line).coords, chaikin_smoothing(line, 1).coords));
-}
-
 TEST(ChaikinSmoothing, ARingWhoseStartTurnsNanReopens) {
   // Q of (inf, -inf) is NaN, so after one pass the ring no longer closes and
   // the second pass treats it as open: 10 points, not 2^2 * 2 + 1.

@@ -1,5 +1,4 @@
 #include <limits>
-#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -41,23 +40,6 @@ TEST(Polygon, ConstructionClosesOnlyRingsWhoseEndsDiffer) {
   EXPECT_EQ(p.interiors()[1].coords.size(), 1u);
   EXPECT_EQ(p.interiors()[2].coords.size(), 3u);
   EXPECT_EQ(p.interiors()[3].coords.size(), 4u);
-}
-
-TEST(Geometry, TypeNamesFollowTheKindOrder) {
-  const std::vector<std::pair<Geometry, std::string>> table{
-      {Geometry{Point{}}, "geo_types::geometry::point::Point"},
-      {Geometry{Line{}}, "geo_types::geometry::line::Line"},
-      {Geometry{LineString{}}, "geo_types::geometry::line_string::LineString"},
-      {Geometry{Polygon{}}, "geo_types::geometry::polygon::Polygon"},
-      {Geometry{MultiPoint{}}, "geo_types::geometry::multi_point::MultiPoint"},
-      {Geometry{MultiLineString{}}, "geo_types::geometry::multi_line_string::MultiLineString"},
-      {Geometry{MultiPolygon{}}, "geo_types::geometry::multi_polygon::MultiPolygon"},
-      {Geometry{GeometryCollection{}},
-       "geo_types::geometry::geometry_collection::GeometryCollection"},
-      {Geometry{Rect{}}, "geo_types::geometry::rect::Rect"},
-      {Geometry{Triangle{}}, "geo_types::geometry::triangle::Triangle"},
-  };
-  for (const auto& [geometry, name] : table) EXPECT_EQ(inner_type_name(geometry), name);
 }
 
 }  // namespace
