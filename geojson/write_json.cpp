@@ -13,13 +13,13 @@ constexpr auto kEscape = [] {
     char c[256] = {};
   } t;
   for (int i = 0; i < 0x20; ++i) t.c[i] = 'u';
-  t.c['\b'] = 'b';
-  t.c['\t'] = 't';
-  t.c['\n'] = 'n';
-  t.c['\f'] = 'f';
-  t.c['\r'] = 'r';
-  t.c['"'] = '"';
-  t.c['\\'] = '\\';
+  t.c[static_cast<unsigned char>('\b')] = 'b';
+  t.c[static_cast<unsigned char>('\t')] = 't';
+  t.c[static_cast<unsigned char>('\n')] = 'n';
+  t.c[static_cast<unsigned char>('\f')] = 'f';
+  t.c[static_cast<unsigned char>('\r')] = 'r';
+  t.c[static_cast<unsigned char>('"')] = '"';
+  t.c[static_cast<unsigned char>('\\')] = '\\';
   return t;
 }();
 
