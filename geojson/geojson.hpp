@@ -44,16 +44,40 @@ class Value {
   constexpr Value() noexcept : head_(0), ptr_(nullptr) {}
 
   static Value null() noexcept { return Value(); }
-  static Value boolean(bool b) noexcept;
-  static Value unsigned_integer(std::uint64_t u) noexcept;
-  static Value negative_integer(std::int64_t i) noexcept;  // i < 0
-  static Value floating(double f) noexcept;
+  static Value boolean(bool b) noexcept {
+    Value v = make(Kind::Bool, 0);
+    v.bits_ = b ? 1 : 0;
+    return v;
+  }
+  static Value unsigned_integer(std::uint64_t u) noexcept {
+    Value v = make(Kind::Unsigned, 0);
+    v.bits_ = u;
+    return v;
+  }
+  static Value negative_integer(std::int64_t i) noexcept {  // i < 0
+    Value v = make(Kind::Negative, 0);
+    v.int_ = i;
+    return v;
+  }
+  static Value floating(double f) noexcept {
+    Value v = make(Kind::Float, 0);
+    v.float_ = f;
+    return v;
+  }
   static Value number(Number n) noexcept;
-  static Value string(std::string_view text) noexcept;
-  static Value array(std::span<const Value> elements) noexcept;
+  static Value string(std::string_view text) noexcept {
+    Value v = make(Kind::String, text.size());
+    v.ptr_ = text.data();
+    return v;
+  }
+  static Value array(std::span<const Value> elements) noexcept {
+    Value v = make(Kind::Array, elements.size());
+    v.ptr_ = elements.data();
+    return v;
+  }
   // The members must already be in ascending byte-wise key order with unique
   // keys; Arena::make_object establishes that.
-  static Value object(std::span<const Member> members) noexcept;
+  static inline Value object(std::span<const Member> members) noexcept;
 
   Kind kind() const noexcept { return static_cast<Kind>(head_ & 0xff); }
   bool is_null() const noexcept { return kind() == Kind::Null; }
@@ -69,16 +93,36 @@ class Value {
   // Meaningful only when is_number().
   Number number() const noexcept;
   // Empty unless a string.
-  std::string_view string() const noexcept;
+  std::string_view string() const noexcept {
+    if (!is_string()) return {};
+    return {static_cast<const char*>(ptr_), size()};
+  }
   // Empty unless an array.
-  std::span<const Value> elements() const noexcept;
+  std::span<const Value> elements() const noexcept {
+    if (!is_array()) return {};
+    return {static_cast<const Value*>(ptr_), size()};
+  }
   // Empty unless an object; in ascending key order.
-  std::span<const Member> members() const noexcept;
+  inline std::span<const Member> members() const noexcept;
 
   // The elements when the value is an array, else nothing.
-  std::optional<std::span<const Value>> as_array() const noexcept;
+  std::optional<std::span<const Value>> as_array() const noexcept {
+    if (!is_array()) return std::nullopt;
+    return elements();
+  }
   // The value as a double when it is a number, else nothing.
-  std::optional<double> as_f64() const noexcept;
+  std::optional<double> as_f64() const noexcept {
+    switch (kind()) {
+      case Kind::Unsigned:
+        return static_cast<double>(bits_);
+      case Kind::Negative:
+        return static_cast<double>(int_);
+      case Kind::Float:
+        return float_;
+      default:
+        return std::nullopt;
+    }
+  }
   // The member of an object with this key, or null when absent or not an object.
   const Value* find(std::string_view key) const noexcept;
 
@@ -103,6 +147,17 @@ struct Member {
   std::string_view key;
   Value value;
 };
+
+inline Value Value::object(std::span<const Member> members) noexcept {
+  Value v = make(Kind::Object, members.size());
+  v.ptr_ = members.data();
+  return v;
+}
+
+inline std::span<const Member> Value::members() const noexcept {
+  if (!is_object()) return {};
+  return {static_cast<const Member*>(ptr_), size()};
+}
 
 // Monotonic storage for value trees: strings with escapes and container
 // element lists. Everything is released together with the arena.

@@ -2,11 +2,58 @@
 // notation for magnitudes 1e-5 <= |v| < 1e16 and in exponent notation outside.
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "geojson.hpp"
 
 namespace quillmere::json {
+
+namespace {
+
+constexpr double kExact10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The shortest digits of a positive double that has a round-tripping decimal
+// form of at most 15 significant digits, found without the general algorithm.
+// Let j be such that a * 10^j lies just under 10^15 and s the nearest integer
+// to that product. While the product is below 2^50 its rounding error is under
+// 1/16, so any round-tripping decimal with at most j fraction digits shows up
+// as s (scaled), and s / 10^j == a (both operands exact, division correctly
+// rounded) says whether it round-trips. Distinct decimals of at most 15
+// significant digits never share a double, so the one found, with trailing
+// zeros stripped, is the unique shortest form, which is also what to_chars
+// gives. Anything else (16 or 17 digits, tiny or huge values) returns false.
+bool shortest_digits_fast(double a, char* digits, int& digit_count, int& exponent) {
+  if (!(a >= 1e-7 && a < 1e15)) return false;
+  int m = 1;  // about the number of integer digits; an error of one is harmless
+  if (a >= 1.0) {
+    while (m < 15 && a >= kExact10[m]) ++m;
+  } else {
+    m = 0;
+    while (m > -7 && a * kExact10[1 - m] < 1.0) --m;
+  }
+  int j = 15 - m;
+  if (j < 0 || j > 22) return false;
+  const double p = a * kExact10[j];
+  if (!(p < 1125899906842624.0)) return false;  // 2^50
+  std::uint64_t s = static_cast<std::uint64_t>(p + 0.5);
+  if (s == 0) return false;
+  const double back = static_cast<double>(s) / kExact10[j];
+  if (back != a) return false;
+  while (s % 10 == 0) {
+    s /= 10;
+    --j;
+  }
+  char* end = std::to_chars(digits, digits + 20, s).ptr;
+  const int n = static_cast<int>(end - digits);
+  if (n > 15) return false;
+  digit_count = n;
+  exponent = n - 1 - j;
+  return true;
+}
+
+}  // namespace
 
 char* write_number_text(double value, char* out) noexcept {
   if (!std::isfinite(value)) {
@@ -18,22 +65,24 @@ char* write_number_text(double value, char* out) noexcept {
     std::memcpy(out, "0.0", 3);
     return out + 3;
   }
-  // Scientific form gives the shortest digits d1[.d2...]e(+|-)x directly.
-  char sci[32];
-  char* sci_end = std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific).ptr;
-  char digits[20];
+  char digits[24];
   int n = 0;
-  const char* s = sci;
-  while (*s != 'e') {
-    if (*s != '.') digits[n++] = *s;
-    ++s;
+  int e = 0;  // scientific exponent: 10^e <= |value| < 10^(e+1)
+  if (!shortest_digits_fast(std::fabs(value), digits, n, e)) {
+    // Scientific form gives the shortest digits d1[.d2...]e(+|-)x directly.
+    char sci[32];
+    char* sci_end = std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific).ptr;
+    const char* s = sci;
+    while (*s != 'e') {
+      if (*s != '.') digits[n++] = *s;
+      ++s;
+    }
+    ++s;  // 'e'
+    bool negative_exponent = *s == '-';
+    ++s;  // sign
+    for (; s != sci_end; ++s) e = e * 10 + (*s - '0');
+    if (negative_exponent) e = -e;
   }
-  ++s;  // 'e'
-  bool negative_exponent = *s == '-';
-  ++s;  // sign
-  int e = 0;
-  for (; s != sci_end; ++s) e = e * 10 + (*s - '0');
-  if (negative_exponent) e = -e;
   const int m = e + 1;  // 10^(m-1) <= |value| < 10^m
   const int k = m - n;  // value = digits * 10^k
 

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <limits>
 #include <string>
 #include <variant>
@@ -105,6 +109,79 @@ TEST(DebugForm, Errors) {
   ASSERT_TRUE(std::holds_alternative<Error>(parsed));
   EXPECT_EQ(std::get<Error>(parsed).debug(),
             R"(Error("control character (\\u0000-\\u001F) found while parsing a string", line: 1, column: 2))");
+}
+
+}  // namespace
+}  // namespace quillmere::json
+
+namespace quillmere::json {
+namespace {
+
+// Digits and scientific exponent of the text we write, and of to_chars.
+std::pair<std::string, int> digits_of(std::string_view text) {
+  std::string digits;
+  int point = -1;
+  int exponent = 0;
+  std::size_t i = 0;
+  if (text[0] == '-') ++i;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '.') {
+      point = static_cast<int>(digits.size());
+    } else if (c == 'e') {
+      std::size_t start = i + 1 + (text[i + 1] == '+' ? 1 : 0);
+      std::from_chars(text.data() + start, text.data() + text.size(), exponent);
+      break;
+    } else {
+      digits += c;
+    }
+  }
+  if (point < 0) point = static_cast<int>(digits.size());
+  // value = 0.digits * 10^(point + exponent)
+  std::size_t lead = digits.find_first_not_of('0');
+  int e = point + exponent - 1 - static_cast<int>(lead);
+  digits = digits.substr(lead);
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  return {digits, e};
+}
+
+void expect_shortest(double v) {
+  std::string ours = number_text(v);
+  char sci[64];
+  char* end = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific).ptr;
+  ASSERT_EQ(digits_of(ours), digits_of(std::string_view(sci, static_cast<std::size_t>(end - sci))))
+      << ours << " vs " << std::string_view(sci, static_cast<std::size_t>(end - sci));
+  double back = 0;
+  std::from_chars(ours.data(), ours.data() + ours.size(), back);
+  ASSERT_EQ(back, v) << ours;
+}
+
+TEST(NumberText, SameDigitsAsToCharsOnManyValues) {
+  std::mt19937_64 rng(12345);
+  for (int i = 0; i < 300000; ++i) {
+    // decimals with few digits (the common case), at every scale
+    const std::uint64_t mantissa = rng() % 1000000000000000ULL >> (rng() % 50);
+    const int scale = static_cast<int>(rng() % 40) - 25;
+    char text[64];
+    std::snprintf(text, sizeof text, "%llue%d", static_cast<unsigned long long>(mantissa), scale);
+    double v = 0;
+    std::from_chars(text, text + std::strlen(text), v);
+    if (v == 0) continue;
+    expect_shortest(v);
+    expect_shortest(-v);
+    // neighbours need 16 or 17 digits
+    expect_shortest(std::nextafter(v, 0.0));
+    expect_shortest(std::nextafter(v, 1e300));
+    // and arbitrary bit patterns
+    double bits;
+    std::uint64_t raw = rng();
+    std::memcpy(&bits, &raw, sizeof bits);
+    if (std::isfinite(bits) && bits != 0) expect_shortest(bits);
+  }
+  for (double v : {1e15, 999999999999999.9, 999999999999999.0, 1e-7, 9.999999999999999e-8, 0.1, 0.3, 1e14 + 0.5,
+                   1125899906842623.0, 4503599627370496.0, 123456789012345.0, 1234567890123456.0}) {
+    expect_shortest(v);
+  }
 }
 
 }  // namespace
