@@ -90,23 +90,26 @@ def test_json_errors_with_line_and_column(text, message, line, column):
 
 
 @pytest.mark.parametrize(
-    "text, accepted",
+    "text, debug",
     [
-        ("[" * 127 + "]" * 127, True),
-        ("{}  \n\n ", True),
-        ("0e999999999999", True),
-        ("1e-400", True),
-        ("18446744073709551616", True),
-        ("-9223372036854775809", True),
-        ('"\\ud83d\\ude00"', True),
-        ('"a\\tb"', True),
+        ("[" * 127 + "]" * 127, "ExpectedObjectValue(" + "Array [" * 127 + "]" * 127 + ")"),
+        ("{}  \n\n ", 'GeometryUnknownType("type")'),
+        ("0e999999999999", "ExpectedObjectValue(Number(0.0))"),
+        ("1e-400", "ExpectedObjectValue(Number(0.0))"),
+        ("-1e-400", "ExpectedObjectValue(Number(-0.0))"),
+        ("18446744073709551615", "ExpectedObjectValue(Number(18446744073709551615))"),
+        ("18446744073709551616", "ExpectedObjectValue(Number(1.8446744073709552e19))"),
+        ("-9223372036854775808", "ExpectedObjectValue(Number(-9223372036854775808))"),
+        ("-9223372036854775809", "ExpectedObjectValue(Number(-9.223372036854776e18))"),
+        ('"\\ud83d\\ude00"', 'ExpectedObjectValue(String("\U0001F600"))'),
+        ('"a\\tb"', 'ExpectedObjectValue(String("a\\tb"))'),
+        # two-step conversion, not correctly rounded (that would end in ...68e-300)
+        ("1.2345678901234567e-300", "ExpectedObjectValue(Number(1.234567890123457e-300))"),
     ],
 )
-def test_json_texts_that_parse(text, accepted):
+def test_json_texts_that_parse(text, debug):
     # Valid JSON that is not an object fails GeoJSON decoding, not parsing.
-    message = panic_message(text)
-    assert "MalformedJson" not in message
-    assert message.startswith(UNWRAP + "ExpectedObjectValue(")
+    assert panic_message(text) == UNWRAP + debug
 
 
 @pytest.mark.parametrize(
@@ -249,7 +252,8 @@ def test_ring_shapes_positions_and_dropped_members():
 def test_number_text(x, written):
     text = '{"type":"FeatureCollection","features":[{"type":"Feature","geometry":' \
            '{"type":"Polygon","coordinates":[[[' + x + ',1]]]}}]}'
-    assert fc_call(text, 0, 0.0) == out_collection(out_feature([(written, "1.0"), (written, "1.0")]))
+    # a one-point ring counts as closed and stays one point
+    assert fc_call(text, 0, 0.0) == out_collection(out_feature([(written, "1.0")]))
 
 
 def test_repeated_keys_keep_the_last_value():
