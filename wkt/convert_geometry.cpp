@@ -59,7 +59,10 @@ std::optional<Error> try_from(MultiPoint&& multi_point, quillmere::MultiPoint& o
   return std::nullopt;
 }
 
-std::optional<Error> try_from(Geometry&& geometry, quillmere::Geometry& out) {
+namespace {
+
+// Every kind but the collection: no recursion.
+std::optional<Error> convert_leaf(Geometry& geometry, quillmere::Geometry& out) {
   struct Visitor {
     quillmere::Geometry& out;
 
@@ -80,38 +83,60 @@ std::optional<Error> try_from(Geometry&& geometry, quillmere::Geometry& out) {
       return std::nullopt;
     }
     std::optional<Error> operator()(MultiPoint& m) {
-      quillmere::MultiPoint converted;
-      if (auto error = try_from(std::move(m), converted)) return error;
-      out.value = std::move(converted);
-      return std::nullopt;
+      return try_from(std::move(m), out.value.emplace<quillmere::MultiPoint>());
     }
     std::optional<Error> operator()(MultiLineString& m) {
-      quillmere::MultiLineString converted;
+      auto& converted = out.value.emplace<quillmere::MultiLineString>();
       converted.lines.reserve(m.lines.size());
       for (const LineString& l : m.lines) converted.lines.push_back(to_line_string(l));
-      out.value = std::move(converted);
       return std::nullopt;
     }
     std::optional<Error> operator()(MultiPolygon& m) {
-      quillmere::MultiPolygon converted;
+      auto& converted = out.value.emplace<quillmere::MultiPolygon>();
       converted.polygons.reserve(m.polygons.size());
       for (Polygon& p : m.polygons) converted.polygons.push_back(from(std::move(p)));
-      out.value = std::move(converted);
       return std::nullopt;
     }
-    std::optional<Error> operator()(GeometryCollection& c) {
-      // Recursion depth is bounded by the parser's collection nesting bound.
-      quillmere::GeometryCollection converted;
-      converted.geometries.reserve(c.geometries.size());
-      for (Geometry& member : c.geometries) {
-        converted.geometries.emplace_back();
-        if (auto error = try_from(std::move(member), converted.geometries.back())) return error;
-      }
-      out.value = std::move(converted);
-      return std::nullopt;
-    }
+    std::optional<Error> operator()(GeometryCollection&) { return std::nullopt; }  // not reached
   };
   return std::visit(Visitor{out}, geometry.value);
+}
+
+}  // namespace
+
+std::optional<Error> try_from(Geometry&& geometry, quillmere::Geometry& out) {
+  auto* root = std::get_if<GeometryCollection>(&geometry.value);
+  if (!root) return convert_leaf(geometry, out);
+  // Nested collections are walked with an explicit list, member by member in
+  // order; the first failing member fails the whole conversion.
+  struct Frame {
+    GeometryCollection* source;
+    std::size_t next;
+    quillmere::GeometryCollection* target;  // reserved up front: never moves
+  };
+  std::vector<Frame> frames;
+  auto open = [&frames](GeometryCollection& source, quillmere::Geometry& target) {
+    auto& collection = target.value.emplace<quillmere::GeometryCollection>();
+    collection.geometries.reserve(source.geometries.size());
+    frames.push_back(Frame{&source, 0, &collection});
+  };
+  open(*root, out);
+  while (!frames.empty()) {
+    Frame& frame = frames.back();
+    if (frame.next == frame.source->geometries.size()) {
+      frame.source->geometries.clear();  // members already emptied: a shallow free
+      frames.pop_back();
+      continue;
+    }
+    Geometry& member = frame.source->geometries[frame.next++];
+    quillmere::Geometry& converted = frame.target->geometries.emplace_back();
+    if (auto* collection = std::get_if<GeometryCollection>(&member.value)) {
+      open(*collection, converted);  // `frame` is not used after this
+    } else if (auto error = convert_leaf(member, converted)) {
+      return error;
+    }
+  }
+  return std::nullopt;
 }
 
 std::optional<Error> try_from(quillmere::Geometry&& geometry, quillmere::Polygon& out) {

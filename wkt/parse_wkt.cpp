@@ -44,30 +44,43 @@ ErrorText parens_item(TokenStream& tokens, T& out) {
 
 template <class T>
 ErrorText geometry_of(TokenStream& tokens, Geometry& out) {
-  T value;
-  ErrorText error = from_tokens_with_parens(tokens, value);
-  if (!error) out.value = std::move(value);
-  return error;
+  return from_tokens_with_parens(tokens, out.value.emplace<T>());
+}
+
+// The opening step of from_tokens_with_parens: "(" goes on, "EMPTY" ends at
+// once with the empty value.
+ErrorText open_body(TokenStream& tokens, bool& empty) noexcept {
+  const Token open = tokens.next();
+  empty = false;
+  if (open.kind == Token::Kind::Error) return open.error;
+  if (open.kind == Token::Kind::Word && keyword_is(open.text, "EMPTY")) {
+    empty = true;
+    return nullptr;
+  }
+  if (open.kind != Token::Kind::OpenParen) return errors::missing_open_paren;
+  return nullptr;
+}
+
+// The closing step: one more token is always taken, and it decides whether
+// the inner outcome or another error surfaces.
+ErrorText close_body(TokenStream& tokens, ErrorText inner) noexcept {
+  const Token close = tokens.next();
+  if (close.kind == Token::Kind::Error) return close.error;
+  if (close.kind != Token::Kind::CloseParen) return errors::missing_close_paren;
+  return inner;
 }
 
 }  // namespace
 
 template <class T>
 ErrorText from_tokens_with_parens(TokenStream& tokens, T& out) {
-  const Token open = tokens.next();
-  if (open.kind == Token::Kind::Error) return open.error;
-  if (open.kind == Token::Kind::Word && keyword_is(open.text, "EMPTY")) {
+  bool empty = false;
+  if (ErrorText error = open_body(tokens, empty)) return error;
+  if (empty) {
     out = T{};
     return nullptr;
   }
-  if (open.kind != Token::Kind::OpenParen) return errors::missing_open_paren;
-  const ErrorText inner = from_tokens(tokens, out);
-  // The closing token is taken whatever happened inside; it decides which
-  // error surfaces.
-  const Token close = tokens.next();
-  if (close.kind == Token::Kind::Error) return close.error;
-  if (close.kind != Token::Kind::CloseParen) return errors::missing_close_paren;
-  return inner;
+  return close_body(tokens, from_tokens(tokens, out));
 }
 
 template ErrorText from_tokens_with_parens(TokenStream&, Point&);
@@ -76,7 +89,6 @@ template ErrorText from_tokens_with_parens(TokenStream&, Polygon&);
 template ErrorText from_tokens_with_parens(TokenStream&, MultiPoint&);
 template ErrorText from_tokens_with_parens(TokenStream&, MultiLineString&);
 template ErrorText from_tokens_with_parens(TokenStream&, MultiPolygon&);
-template ErrorText from_tokens_with_parens(TokenStream&, GeometryCollection&);
 
 ErrorText from_tokens(TokenStream& tokens, Coord& out) {
   out.z.reset();
@@ -118,18 +130,84 @@ ErrorText from_tokens(TokenStream& tokens, MultiPolygon& out) {
   return comma_many(parens_item<Polygon>, tokens, out.polygons);
 }
 
-ErrorText from_tokens(TokenStream& tokens, GeometryCollection& out) {
-  out.geometries.clear();
+namespace {
+
+// Collections are the only kind that nests without limit, so their members
+// are read with an explicit list of open collections instead of recursion:
+// hostile nesting costs heap, not thread stack. The outcome is exactly that
+// of the recursive rules (from_tokens inside from_tokens_with_parens per
+// level). `parens`: the root's own "(" or "EMPTY" and ")" are read too.
+ErrorText read_collection(TokenStream& tokens, GeometryCollection& root, bool parens) {
+  if (parens) {
+    bool empty = false;
+    if (ErrorText error = open_body(tokens, empty)) return error;
+    if (empty) {
+      root.geometries.clear();
+      return nullptr;
+    }
+  }
+  root.geometries.clear();
+  // Each entry lives in its parent's member list, which does not grow while
+  // the entry is open, so the pointers stay valid.
+  std::vector<GeometryCollection*> open{&root};
   for (;;) {
+    // One member of the innermost open collection.
+    ErrorText result = nullptr;
+    bool member_read = false;
     const Token token = tokens.next();
-    if (token.kind == Token::Kind::Error) return token.error;
-    if (token.kind != Token::Kind::Word) return errors::expected_word_in_collection;
-    out.geometries.emplace_back();
-    if (ErrorText error = Geometry::from_word_and_tokens(token.text, tokens, out.geometries.back())) return error;
-    if (tokens.peek().kind != Token::Kind::Comma) return nullptr;
-    tokens.next();
+    if (token.kind == Token::Kind::Error) {
+      result = token.error;
+    } else if (token.kind != Token::Kind::Word) {
+      result = errors::expected_word_in_collection;
+    } else {
+      Geometry& member = open.back()->geometries.emplace_back();
+      if (keyword_is(token.text, "GEOMETRYCOLLECTION")) {
+        // Our own bound keeps converting and freeing the tree (which do
+        // recurse per level) within a worker's stack.
+        if (open.size() >= max_collection_depth) return errors::nesting_too_deep;
+        bool empty = false;
+        result = open_body(tokens, empty);
+        if (!result) {
+          auto& child = member.value.emplace<GeometryCollection>();
+          if (!empty) {
+            open.push_back(&child);
+            continue;
+          }
+          member_read = true;
+        }
+      } else {
+        result = Geometry::from_word_and_tokens(token.text, tokens, member);
+        member_read = !result;
+      }
+    }
+    // Finish members and collections until another member is due.
+    for (;;) {
+      if (member_read) {
+        if (tokens.peek().kind == Token::Kind::Comma) {
+          tokens.next();
+          break;
+        }
+        result = nullptr;  // the innermost collection's content is complete
+      }
+      // The innermost collection's content ended with `result`.
+      if (open.size() == 1 && !parens) return result;
+      result = close_body(tokens, result);
+      open.pop_back();
+      if (open.empty()) return result;
+      // The closed collection was a member of the next one out.
+      member_read = !result;
+    }
   }
 }
+
+}  // namespace
+
+template <>
+ErrorText from_tokens_with_parens(TokenStream& tokens, GeometryCollection& out) {
+  return read_collection(tokens, out, true);
+}
+
+ErrorText from_tokens(TokenStream& tokens, GeometryCollection& out) { return read_collection(tokens, out, false); }
 
 ErrorText Geometry::from_word_and_tokens(std::string_view word, TokenStream& tokens, Geometry& out) {
   if (keyword_is(word, "POINT")) return geometry_of<Point>(tokens, out);
@@ -138,12 +216,7 @@ ErrorText Geometry::from_word_and_tokens(std::string_view word, TokenStream& tok
   if (keyword_is(word, "MULTIPOINT")) return geometry_of<MultiPoint>(tokens, out);
   if (keyword_is(word, "MULTILINESTRING")) return geometry_of<MultiLineString>(tokens, out);
   if (keyword_is(word, "MULTIPOLYGON")) return geometry_of<MultiPolygon>(tokens, out);
-  if (keyword_is(word, "GEOMETRYCOLLECTION")) {
-    if (!tokens.enter_collection()) return errors::nesting_too_deep;
-    ErrorText error = geometry_of<GeometryCollection>(tokens, out);
-    tokens.leave_collection();
-    return error;
-  }
+  if (keyword_is(word, "GEOMETRYCOLLECTION")) return geometry_of<GeometryCollection>(tokens, out);
   return errors::invalid_type;
 }
 

@@ -72,28 +72,12 @@ const Token& TokenStream::peek() noexcept {
 }
 
 Token TokenStream::next() noexcept {
-  if (poison_) {
-    Token token;
-    token.kind = Token::Kind::Error;
-    token.error = poison_;
-    return token;
-  }
   if (slot_) {
     Token token = *slot_;
     slot_.reset();
     return token;
   }
   return tokens_.next();
-}
-
-bool TokenStream::enter_collection() noexcept {
-  if (depth_ >= max_collection_depth) {
-    poison_ = errors::nesting_too_deep;
-    slot_.reset();
-    return false;
-  }
-  ++depth_;
-  return true;
 }
 
 }  // namespace quillmere::wkt

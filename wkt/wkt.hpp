@@ -43,6 +43,12 @@ struct MultiPolygon {
 struct Geometry;
 struct GeometryCollection {
   std::vector<Geometry> geometries;
+
+  GeometryCollection() = default;
+  GeometryCollection(GeometryCollection&&) noexcept = default;
+  GeometryCollection& operator=(GeometryCollection&&) noexcept = default;
+  // Frees nested collections with a work list, not recursion.
+  ~GeometryCollection();
 };
 
 // Error texts are static strings; a null pointer means success.
@@ -68,7 +74,7 @@ inline constexpr ErrorText expected_y = "Expected a number for the Y coordinate"
 inline constexpr ErrorText expected_word_in_collection = "Expected a word in GEOMETRYCOLLECTION";
 inline constexpr ErrorText bad_number = "Unable to parse input number as the desired output type";
 // Our own bound on nested collections, so that hostile text cannot exhaust a
-// worker thread's stack (parsing, converting and freeing all recurse per level).
+// worker thread's stack (converting and freeing a tree recurse per level).
 inline constexpr ErrorText nesting_too_deep = "Nesting too deep in GEOMETRYCOLLECTION";
 }  // namespace errors
 
@@ -113,23 +119,16 @@ class Tokens {
   std::size_t pos_ = 0;
 };
 
-// The tokenizer plus one outcome of lookahead, and the nesting bookkeeping.
+// The tokenizer plus one outcome of lookahead.
 class TokenStream {
  public:
   explicit TokenStream(std::string_view text) noexcept : tokens_(text) {}
   const Token& peek() noexcept;
   Token next() noexcept;
 
-  // Entering one more collection level; false (and the stream poisoned with
-  // the nesting error, so that every outer level reports it) beyond the bound.
-  bool enter_collection() noexcept;
-  void leave_collection() noexcept { --depth_; }
-
  private:
   Tokens tokens_;
   std::optional<Token> slot_;
-  std::size_t depth_ = 0;
-  ErrorText poison_ = nullptr;
 };
 
 // ---- Parser (FromTokens) -------------------------------------------------------
@@ -148,6 +147,10 @@ ErrorText from_tokens(TokenStream& tokens, GeometryCollection& out);
 // is reported.
 template <class T>
 ErrorText from_tokens_with_parens(TokenStream& tokens, T& out);
+// Collections nest without limit in the grammar; this one reads them with an
+// explicit list instead of recursion (same outcomes).
+template <>
+ErrorText from_tokens_with_parens(TokenStream& tokens, GeometryCollection& out);
 
 // ---- Conversion into the shared geometry types ---------------------------------
 
