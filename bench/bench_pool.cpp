@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "pool/pool.hpp"
 #include "src/pipelines.hpp"
@@ -78,7 +79,8 @@ std::string load_average() {
 int main() {
   std::printf("load average at start: %s\n", load_average().c_str());
   std::printf("process pool: T = %zu\n", qp::current_num_threads());
-
+  // Let the process pool's threads come up before counting them.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   std::size_t threads_before = qp::live_worker_threads();
   std::printf("empty batch, process pool:        %8.3f us/call\n",
               micros_per_call(100000, 5, [] { qp::run_batch(0, &noop_piece, nullptr); }));
@@ -91,8 +93,12 @@ int main() {
                   micros_per_call(20000, 5, [&] { pool.run_batch(n, &noop_piece, nullptr); }));
     }
   }
-  std::printf("worker threads before/after the calls above (process pool): %zu / %zu\n", threads_before,
-              qp::live_worker_threads());
+  for (std::size_t n : {2, 16}) {
+    std::printf("%4zu-element batch, process pool:  %8.3f us/call\n", n,
+                micros_per_call(20000, 5, [&] { qp::run_batch(n, &noop_piece, nullptr); }));
+  }
+  std::printf("worker threads of the process pool before/after %d batches: %zu / %zu\n", 2 * 5 * 20000 + 2 * 5 * 100000,
+              threads_before, qp::live_worker_threads());
 
   struct Workload {
     const char* name;
