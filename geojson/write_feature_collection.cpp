@@ -66,24 +66,56 @@ void write_ring(const LineString& ring, Output& out) {
   out.put(']');
 }
 
-// Upper bound of the text length, so that the string never reallocates.
-// Pages of the reservation that are not written are never touched.
-std::size_t capacity_bound(std::span<const Polygon> polygons) {
+// Expected text length: the fixed parts exactly, the positions from the
+// average text length of up to kSamples positions spread evenly over all of
+// them, with some slack. Reserving the worst case (about 70 bytes a position)
+// instead would ask for several times the memory actually written, which can
+// fail on large outputs; an estimate that is short only makes the string grow.
+std::size_t expected_size(std::span<const Polygon> polygons) {
+  constexpr std::size_t kSamples = 1024;
   std::size_t size = kHead.size() + kTail.size();
+  std::size_t points = 0;
+  auto add_ring = [&](const LineString& ring) {
+    size += 3;
+    points += ring.coords.size();
+  };
   for (const Polygon& polygon : polygons) {
     size += kFeatureHead.size() + kFeatureTail.size() + 1;
-    std::size_t points = polygon.exterior().coords.size();
-    for (const LineString& ring : polygon.interiors()) points += ring.coords.size();
-    size += 3 * (1 + polygon.interiors().size()) + points * (kMaxPosition + 1);
+    add_ring(polygon.exterior());
+    for (const LineString& ring : polygon.interiors()) add_ring(ring);
   }
-  return size;
+  if (points == 0) return size;
+
+  const std::size_t stride = points > kSamples ? points / kSamples : 1;
+  std::size_t next = 0;  // global index of the next sampled position
+  std::size_t seen = 0;  // positions before the current ring
+  std::size_t sampled = 0;
+  std::size_t sampled_bytes = 0;
+  char buffer[kMaxPosition];
+  auto sample_ring = [&](const LineString& ring) {
+    while (next < seen + ring.coords.size()) {
+      const Coord& c = ring.coords[next - seen];
+      char* w = json::write_number_text(c.x, buffer);
+      w = json::write_number_text(c.y, w);
+      sampled_bytes += static_cast<std::size_t>(w - buffer) + 4;  // [ , ] and the separator
+      ++sampled;
+      next += stride;
+    }
+    seen += ring.coords.size();
+  };
+  for (const Polygon& polygon : polygons) {
+    sample_ring(polygon.exterior());
+    for (const LineString& ring : polygon.interiors()) sample_ring(ring);
+  }
+  const std::size_t per_point = (sampled_bytes + sampled - 1) / sampled;
+  return size + points * per_point + points * per_point / 16 + 4096;
 }
 
 }  // namespace
 
 std::string write_feature_collection(std::span<const Polygon> polygons) {
   std::string text;
-  text.reserve(capacity_bound(polygons));
+  text.reserve(expected_size(polygons));
   Output out(text);
   out.put(kHead);
   bool first = true;

@@ -83,5 +83,17 @@ TEST(FeatureCollectionText, MatchesTheModelWrittenByTheGeneralWriter) {
   EXPECT_EQ(write_feature_collection(polygons), through_the_model(polygons));
 }
 
+TEST(FeatureCollectionText, OutgrowsItsSizeEstimate) {
+  // The estimate samples every second position here, all of them short.
+  std::vector<Coord> ring;
+  for (int i = 0; i < 4096; ++i) {
+    ring.push_back(i % 2 == 0 ? Coord{0, 0} : Coord{-1.2345678901234567e-300, 9.87654321012345e-299});
+  }
+  std::vector<Polygon> polygons{polygon(ring)};
+  std::string text = write_feature_collection(polygons);
+  EXPECT_EQ(text, through_the_model(polygons));
+  EXPECT_GT(text.size(), 4096u * 25);
+}
+
 }  // namespace
 }  // namespace quillmere::geojson
