@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -140,6 +143,42 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"--1", false, 0}, NumberCase{"+-1", false, 0}, NumberCase{"1-2", false, 0},
         NumberCase{"2abc", false, 0}, NumberCase{" 1", false, 0}, NumberCase{"1 ", false, 0},
         NumberCase{"1e5.0", false, 0}, NumberCase{"p1", false, 0}));
+
+// Every decimal text converts exactly as the correctly rounding from_chars
+// does, whatever path it takes (short and long mantissas, near-halfway
+// values, exponents in and out of the fast range).
+TEST(ParseNumber, AgreesWithCorrectRounding) {
+  std::mt19937_64 random(99);
+  std::string text;
+  for (int round = 0; round < 1000000; ++round) {
+    text.clear();
+    if (random() % 2) text += '-';
+    const int digits = 1 + static_cast<int>(random() % 24);
+    const int point = static_cast<int>(random() % (digits + 1));
+    for (int i = 0; i < digits; ++i) {
+      if (i == point) text += '.';
+      // Runs of 9s and 0s reach the halfway cases more often than uniform digits.
+      const auto kind = random() % 4;
+      text += kind == 0 ? '9' : kind == 1 ? '0' : static_cast<char>('0' + random() % 10);
+    }
+    if (random() % 3 == 0) text += "e" + std::to_string(static_cast<int>(random() % 80) - 40);
+    double ours = 0;
+    ASSERT_TRUE(parse_number(text, ours)) << text;
+    double expected = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), expected);
+    ASSERT_EQ(r.ec, std::errc{}) << text;
+    ASSERT_EQ(std::memcmp(&ours, &expected, sizeof ours), 0) << text;
+  }
+  // Exact halfway between two doubles, and one unit either side.
+  for (const char* t : {"9007199254740993", "9007199254740992.5", "9007199254740993.0000001", "9007199254740992.9999999",
+                        "1.00000000000000011102230246251565404236316680908203125", "2.5000000000000002220446049250313080847263336181640625",
+                        "0.30000000000000001665334536937734810635447502136230468750"}) {
+    double ours = 0, expected = 0;
+    ASSERT_TRUE(parse_number(t, ours));
+    std::from_chars(t, t + std::strlen(t), expected);
+    EXPECT_EQ(std::memcmp(&ours, &expected, sizeof ours), 0) << t;
+  }
+}
 
 }  // namespace
 }  // namespace quillmere::wkt
