@@ -11,19 +11,14 @@ namespace {
 constexpr std::size_t kMaxChunk = 32 * 1024 * 1024;
 }  // namespace
 
-void* Arena::allocate(std::size_t bytes) {
-  bytes = (bytes + 7) & ~std::size_t{7};
-  if (bytes > left_) {
-    std::size_t size = std::max(bytes, next_chunk_);
-    // Uninitialised on purpose: large chunks stay untouched until written.
-    chunks_.push_back(std::unique_ptr<std::byte[]>(new std::byte[size]));
-    cursor_ = chunks_.back().get();
-    left_ = size;
-    next_chunk_ = std::min(next_chunk_ * 2, kMaxChunk);
-  }
-  void* p = cursor_;
-  cursor_ += bytes;
-  left_ -= bytes;
+void* Arena::allocate_chunk(std::size_t bytes) {
+  std::size_t size = std::max(bytes, next_chunk_);
+  // Uninitialised on purpose: large chunks stay untouched until written.
+  chunks_.push_back(std::unique_ptr<std::byte[]>(new std::byte[size]));
+  next_chunk_ = std::min(next_chunk_ * 2, kMaxChunk);
+  std::byte* p = chunks_.back().get();
+  cursor_ = p + bytes;
+  left_ = size - bytes;
   return p;
 }
 
@@ -32,13 +27,6 @@ std::string_view Arena::copy_string(std::string_view text) {
   char* p = static_cast<char*>(allocate(text.size()));
   std::memcpy(p, text.data(), text.size());
   return {p, text.size()};
-}
-
-Value Arena::make_array(std::span<const Value> elements) {
-  if (elements.empty()) return Value::array({});
-  auto* p = static_cast<Value*>(allocate(elements.size_bytes()));
-  std::uninitialized_copy(elements.begin(), elements.end(), p);
-  return Value::array({p, elements.size()});
 }
 
 Value Arena::make_object(std::span<Member> members) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -170,15 +171,29 @@ class Arena {
   Arena& operator=(const Arena&) = delete;
 
   // 8-byte aligned, uninitialised storage.
-  void* allocate(std::size_t bytes);
+  void* allocate(std::size_t bytes) {
+    bytes = (bytes + 7) & ~std::size_t{7};
+    if (bytes > left_) return allocate_chunk(bytes);
+    void* p = cursor_;
+    cursor_ += bytes;
+    left_ -= bytes;
+    return p;
+  }
   std::string_view copy_string(std::string_view text);
   Value make_string(std::string_view text) { return Value::string(copy_string(text)); }
-  Value make_array(std::span<const Value> elements);
+  Value make_array(std::span<const Value> elements) {
+    if (elements.empty()) return Value::array({});
+    auto* p = static_cast<Value*>(allocate(elements.size_bytes()));
+    std::memcpy(static_cast<void*>(p), elements.data(), elements.size_bytes());
+    return Value::array({p, elements.size()});
+  }
   // Sorts the members by key (stable), keeps the last of each repeated key
   // and copies the result. Reorders `members` in place.
   Value make_object(std::span<Member> members);
 
  private:
+  void* allocate_chunk(std::size_t bytes);
+
   std::vector<std::unique_ptr<std::byte[]>> chunks_;
   std::byte* cursor_ = nullptr;
   std::size_t left_ = 0;

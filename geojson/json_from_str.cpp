@@ -321,6 +321,7 @@ class Parser {
     if (p_ == end_) fail_eof(ErrorCode::EofWhileParsingValue);
 
     std::uint64_t significand = 0;
+    int held = 0;  // digits taken into the significand (leading zeros included)
     std::int64_t exponent = 0;
     bool is_float = false;
     const char c = *p_;
@@ -330,6 +331,13 @@ class Parser {
     } else if (is_digit(c)) {
       significand = static_cast<std::uint64_t>(c - '0');
       ++p_;
+      ++held;
+      // Up to 19 digits always fit; only longer literals need the checks below.
+      while (held < 19 && p_ != end_ && is_digit(*p_)) {
+        significand = significand * 10 + static_cast<unsigned>(*p_ - '0');
+        ++p_;
+        ++held;
+      }
       while (p_ != end_ && is_digit(*p_)) {
         unsigned digit = static_cast<unsigned>(*p_ - '0');
         if (significand_overflows(significand, digit)) {
@@ -353,6 +361,12 @@ class Parser {
       ++p_;
       if (p_ == end_) fail_eof(ErrorCode::EofWhileParsingValue);
       if (!is_digit(*p_)) fail_at(p_, ErrorCode::InvalidNumber);
+      while (held < 19 && p_ != end_ && is_digit(*p_)) {
+        significand = significand * 10 + static_cast<unsigned>(*p_ - '0');
+        --exponent;
+        ++p_;
+        ++held;
+      }
       bool full = false;
       while (p_ != end_ && is_digit(*p_)) {
         unsigned digit = static_cast<unsigned>(*p_ - '0');

@@ -86,7 +86,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // an overflowed integer part still scales the fraction digits that fit
                       FloatCase{"18446744073709551617.5", 18446744073709551615.0},
                       FloatCase{"184467440737095516190.5", 1.8446744073709552e20},
-                      FloatCase{"0.0073901907722397689", 0.00739019077223977}));
+                      FloatCase{"0.0073901907722397689", 0.00739019077223977},
+                      // zeros count as held digits but never overflow
+                      FloatCase{"0.000000000000000000000000001", 1e-27},
+                      FloatCase{"-0.00000000000000000000000000000000000000000000000000", -0.0}));
 
 TEST(Numbers, NotCorrectlyRounded) {
   // The two-step conversion and a correctly rounding one disagree here.
