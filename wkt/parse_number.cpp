@@ -75,41 +75,58 @@ bool parse_number(std::string_view text, double& value) noexcept {
   // Our own syntax check: digits [ "." digits ] with at least one digit,
   // then an optional exponent with at least one digit. from_chars accepts
   // more (hex with a flag, "nan(...)"), so it only converts after this.
-  // The same pass gathers the digits for the exact fast path below.
-  std::size_t j = 0;
-  std::size_t digits = 0;
-  std::uint64_t mantissa = 0;
-  int significant = 0;     // digits from the first nonzero one on
-  std::int64_t scale = 0;  // digits after the point
-  auto take_digit = [&](char c) {
-    if (significant > 0 || c != '0') {
-      ++significant;
-      if (significant <= 19) mantissa = mantissa * 10 + static_cast<unsigned>(c - '0');
-    }
-  };
-  while (j < body.size() && is_digit(body[j])) take_digit(body[j++]), ++digits;
-  if (j < body.size() && body[j] == '.') {
-    ++j;
-    while (j < body.size() && is_digit(body[j])) take_digit(body[j++]), ++digits, ++scale;
+  const char* const begin = body.data();
+  const char* const end = begin + body.size();
+  const char* p = begin;
+  const char* const int_begin = p;
+  while (p != end && is_digit(*p)) ++p;
+  const char* const int_end = p;
+  const char* frac_begin = p;
+  const char* frac_end = p;
+  if (p != end && *p == '.') {
+    frac_begin = ++p;
+    while (p != end && is_digit(*p)) ++p;
+    frac_end = p;
   }
-  if (digits == 0) return false;
-  const std::size_t mantissa_end = j;
+  if (int_end == int_begin && frac_end == frac_begin) return false;
+  const auto mantissa_end = static_cast<std::size_t>(p - begin);
   std::size_t exponent_begin = body.size();
   std::int64_t exponent = 0;
-  if (j < body.size() && (body[j] == 'e' || body[j] == 'E')) {
-    ++j;
-    exponent_begin = j;
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    exponent_begin = static_cast<std::size_t>(p - begin);
     bool exponent_negative = false;
-    if (j < body.size() && (body[j] == '+' || body[j] == '-')) exponent_negative = body[j++] == '-';
-    std::size_t exponent_digits = 0;
-    while (j < body.size() && is_digit(body[j])) {
-      if (exponent < 100000) exponent = exponent * 10 + (body[j] - '0');
-      ++j, ++exponent_digits;
+    if (p != end && (*p == '+' || *p == '-')) exponent_negative = *p++ == '-';
+    const char* const digits_begin = p;
+    while (p != end && is_digit(*p)) {
+      if (exponent < 100000) exponent = exponent * 10 + (*p - '0');
+      ++p;
     }
-    if (exponent_digits == 0) return false;
+    if (p == digits_begin) return false;
     if (exponent_negative) exponent = -exponent;
   }
-  if (j != body.size()) return false;
+  if (p != end) return false;
+
+  // The significant digits (leading zeros dropped) as one integer, when
+  // there are at most 19 of them.
+  const char* first = int_begin;
+  while (first != int_end && *first == '0') ++first;
+  int significant;
+  if (first != int_end) {
+    significant = static_cast<int>((int_end - first) + (frac_end - frac_begin));
+  } else {
+    first = frac_begin;
+    while (first != frac_end && *first == '0') ++first;
+    significant = static_cast<int>(frac_end - first);
+  }
+  std::uint64_t mantissa = 0;
+  if (significant <= 19) {
+    for (const char* d = first; d < int_end; ++d) mantissa = mantissa * 10 + static_cast<unsigned>(*d - '0');
+    for (const char* d = first > frac_begin ? first : frac_begin; d != frac_end; ++d) {
+      mantissa = mantissa * 10 + static_cast<unsigned>(*d - '0');
+    }
+  }
+  const auto scale = static_cast<std::int64_t>(frac_end - frac_begin);
 
   // Exact fast path: a mantissa of at most 2^53 and a power of ten of at
   // most 10^22 are both exact doubles, so one IEEE multiplication or

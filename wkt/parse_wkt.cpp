@@ -70,6 +70,26 @@ ErrorText close_body(TokenStream& tokens, ErrorText inner) noexcept {
   return inner;
 }
 
+template <class C>
+ErrorText coord_from_tokens(TokenStream& tokens, C& out) {
+  if (ErrorText error = number_or(tokens, out.x, errors::expected_x)) return error;
+  return number_or(tokens, out.y, errors::expected_y);
+}
+
+// The rings of a POLYGON text read straight into shared rings: the same
+// rules as the tree's polygon and linestring, without the intermediate copy.
+struct SharedRings {
+  std::vector<quillmere::LineString> rings;
+};
+
+ErrorText from_tokens(TokenStream& tokens, quillmere::LineString& out) {
+  return comma_many(coord_from_tokens<quillmere::Coord>, tokens, out.coords);
+}
+
+ErrorText from_tokens(TokenStream& tokens, SharedRings& out) {
+  return comma_many(parens_item<quillmere::LineString>, tokens, out.rings);
+}
+
 }  // namespace
 
 template <class T>
@@ -93,8 +113,7 @@ template ErrorText from_tokens_with_parens(TokenStream&, MultiPolygon&);
 ErrorText from_tokens(TokenStream& tokens, Coord& out) {
   out.z.reset();
   out.m.reset();
-  if (ErrorText error = number_or(tokens, out.x, errors::expected_x)) return error;
-  return number_or(tokens, out.y, errors::expected_y);
+  return coord_from_tokens(tokens, out);
 }
 
 ErrorText from_tokens(TokenStream& tokens, Point& out) {
@@ -105,7 +124,7 @@ ErrorText from_tokens(TokenStream& tokens, Point& out) {
 }
 
 ErrorText from_tokens(TokenStream& tokens, LineString& out) {
-  return comma_many([](TokenStream& t, Coord& c) { return from_tokens(t, c); }, tokens, out.coords);
+  return comma_many(coord_from_tokens<Coord>, tokens, out.coords);
 }
 
 ErrorText from_tokens(TokenStream& tokens, Polygon& out) {
@@ -220,14 +239,33 @@ ErrorText Geometry::from_word_and_tokens(std::string_view word, TokenStream& tok
   return errors::invalid_type;
 }
 
+namespace {
+
+bool is_ascii(std::string_view word) noexcept {
+  for (char c : word) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool polygon_rings_from_str(std::string_view text, std::vector<quillmere::LineString>& rings, ErrorText& error) {
+  TokenStream tokens(text);
+  const Token first = tokens.next();
+  if (first.kind != Token::Kind::Word || !keyword_is(first.text, "POLYGON")) return false;
+  SharedRings read;
+  error = from_tokens_with_parens(tokens, read);
+  rings = std::move(read.rings);
+  return true;
+}
+
 ErrorText Wkt::from_str(std::string_view text, Wkt& out) {
   TokenStream tokens(text);
   const Token first = tokens.next();
   if (first.kind == Token::Kind::Error) return first.error;
   if (first.kind != Token::Kind::Word) return errors::invalid_format;
-  for (char c : first.text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return errors::non_ascii_word;
-  }
+  if (!is_ascii(first.text)) return errors::non_ascii_word;
   // Whatever follows the geometry's last token is never read.
   return Geometry::from_word_and_tokens(first.text, tokens, out.item);
 }

@@ -152,6 +152,12 @@ ErrorText from_tokens_with_parens(TokenStream& tokens, T& out);
 template <>
 ErrorText from_tokens_with_parens(TokenStream& tokens, GeometryCollection& out);
 
+// Reads a text whose first word is the POLYGON keyword straight into shared
+// rings (not yet closed), by exactly the rules of the tree path but without
+// the intermediate tree; `error` is null on success. Returns false, deciding
+// nothing, when the text does not begin with that keyword.
+bool polygon_rings_from_str(std::string_view text, std::vector<quillmere::LineString>& rings, ErrorText& error);
+
 // ---- Conversion into the shared geometry types ---------------------------------
 
 namespace geo_types_from_wkt {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 
 #include "pool/stop.hpp"
@@ -80,6 +81,46 @@ TEST(ReadPolygon, ClosesRingsByTheSharedConstruction) {
 
   EXPECT_EQ(read_polygon_from_wkt("POLYGON((0 0,1 0,1 1,0 0)) anything"),
             read_polygon_from_wkt("POLYGON((0 0,1 0,1 1,0 0))"));
+}
+
+// The tree path, spelled out: parse, convert, narrow.
+std::string through_the_tree(std::string_view text, quillmere::Polygon& out) {
+  Wkt tree;
+  if (ErrorText error = Wkt::from_str(text, tree)) return error;
+  quillmere::Geometry geometry;
+  if (auto error = try_from(std::move(tree.item), geometry)) return error->debug();
+  if (auto error = try_from(std::move(geometry), out)) return error->debug();
+  return "";
+}
+
+// POLYGON texts are read without the tree; outcomes must be identical.
+TEST(ReadPolygon, DirectReadingMatchesTheTree) {
+  const char* pieces[] = {"(", "(", "(", ")", ")", ")", ",", ",", ",", "0", "1.5", "-2", "EMPTY",
+                          "x", "1x", "POINT", "-nan", "1e400"};
+  std::mt19937 random(3);
+  int polygons = 0;
+  for (int round = 0; round < 100000; ++round) {
+    std::string text = round % 2 ? "POLYGON" : "polygon";
+    const int n = static_cast<int>(random() % 30);
+    for (int i = 0; i < n; ++i) {
+      text += random() % 3 ? "" : " ";
+      text += pieces[random() % std::size(pieces)];
+    }
+    quillmere::Polygon expected;
+    std::string expected_error = through_the_tree(text, expected);
+    std::string message = stop_message(text);
+    if (expected_error.empty()) {
+      ASSERT_EQ(message, "(read)") << text;
+      const auto got = read_polygon_from_wkt(text);
+      // Same coordinates bit for bit (NaN-safe): compare the written texts.
+      ASSERT_EQ(polygon_to_wkt_string(got), polygon_to_wkt_string(expected)) << text;
+      ASSERT_EQ(got.interiors().size(), expected.interiors().size()) << text;
+      ++polygons;
+    } else {
+      ASSERT_NE(message.find(expected_error), std::string::npos) << text << " -> " << message;
+    }
+  }
+  EXPECT_GT(polygons, 100);
 }
 
 TEST(Convert, EveryKindAndTheEmptyPointRule) {
