@@ -204,7 +204,7 @@ def test_ring_shapes_positions_and_dropped_members():
             {"type": "Polygon", "coordinates": [[[0, 0, 5], [4, 0, 6, 7], [4, 4]]], "bbox": [0, 0, 4, 4], "crs": 1},
             properties={"name": "x"}, id="a", bbox=[1, 2], extra=[1],
         ),
-        feature(polygon()),
+        feature(polygon(), id=1.5, bbox=[], properties=None),
     )
     # altitude dropped, the open ring closed, input members gone
     assert fc_call(text, 0, 0.0) == out_collection(
