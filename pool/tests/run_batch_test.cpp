@@ -350,3 +350,18 @@ TEST(ProcessPool, EmptyBatchStartsItOnce) {
   wait_for_live_workers(t);
   EXPECT_EQ(qp::live_worker_threads(), t);
 }
+
+TEST(RunBatch, WorkersHaveTwoMebibyteStacks) {
+  qp::ThreadPool pool(2);
+  std::vector<int> in(8);
+  auto sizes = qp::batch_map(pool, std::span<const int>(in), [](int) {
+    pthread_attr_t attr;
+    std::size_t size = 0;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+      pthread_attr_getstacksize(&attr, &size);
+      pthread_attr_destroy(&attr);
+    }
+    return size;
+  });
+  for (std::size_t size : sizes) EXPECT_EQ(size, std::size_t{2} << 20);
+}
