@@ -1,3 +1,5 @@
+#include <array>
+
 #include "wkt.hpp"
 
 namespace quillmere::wkt {
@@ -7,6 +9,17 @@ namespace {
 // are ordinary characters.
 constexpr bool is_whitespace(unsigned char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 constexpr bool is_marker(unsigned char c) noexcept { return c == '\0' || c == '(' || c == ')' || c == ','; }
+
+// One table lookup per byte in the scan of word and number texts.
+enum : unsigned char { ordinary = 0, marker = 1, whitespace = 2 };
+constexpr auto byte_classes = [] {
+  std::array<unsigned char, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    const auto b = static_cast<unsigned char>(c);
+    table[b] = is_marker(b) ? marker : is_whitespace(b) ? whitespace : ordinary;
+  }
+  return table;
+}();
 
 Token simple(Token::Kind kind) noexcept {
   Token token;
@@ -19,13 +32,15 @@ Token simple(Token::Kind kind) noexcept {
 std::string_view Tokens::read_until_whitespace(std::size_t start) noexcept {
   std::size_t end = pos_;
   while (end < text_.size()) {
-    const auto c = static_cast<unsigned char>(text_[end]);
-    if (is_marker(c)) break;  // left for the next request
-    if (is_whitespace(c)) {
-      pos_ = end + 1;  // consumed, not part of the text
-      return text_.substr(start, end - start);
+    const unsigned char kind = byte_classes[static_cast<unsigned char>(text_[end])];
+    if (kind == ordinary) {
+      ++end;
+      continue;
     }
-    ++end;
+    // A marker is left for the next request; whitespace is consumed but is
+    // not part of the text.
+    pos_ = kind == whitespace ? end + 1 : end;
+    return text_.substr(start, end - start);
   }
   pos_ = end;
   return text_.substr(start, end - start);

@@ -196,6 +196,12 @@ void write_polygon(const Polygon& polygon, std::string& sink);
 // Appends the number text: shortest round-trip digits, positional, no exponent.
 void write_number(double value, std::string& sink);
 
+// The longest number text: "-0." + 323 zeros + 17 digits (and "-" + 309 digits).
+inline constexpr std::size_t max_number_text = 344;
+// Writes the number text at `out`, which has room for max_number_text bytes;
+// returns the end of the text.
+char* write_number_to(char* out, double value) noexcept;
+
 // The WKT text of one result polygon, in the fixed layout; the same text as
 // write_polygon(g_polygon_to_w_polygon(polygon)), written without the copy.
 std::string polygon_to_wkt_string(const quillmere::Polygon& polygon);

@@ -1,37 +1,54 @@
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "wkt.hpp"
 
 namespace quillmere::wkt {
+namespace {
 
-void write_number(double value, std::string& sink) {
-  if (std::isnan(value)) {
-    sink += "NaN";
-    return;
-  }
-  // Longest text: "-0." + 323 zeros + 17 digits, or "-" + 309 digits.
-  char out[400];
-  char* o = out;
-  if (std::signbit(value)) *o++ = '-';
-  if (std::isinf(value)) {
-    std::memcpy(o, "inf", 3);
-    sink.append(out, static_cast<std::size_t>(o + 3 - out));
-    return;
-  }
-  if (value == 0.0) {
-    *o++ = '0';
-    sink.append(out, static_cast<std::size_t>(o - out));
-    return;
-  }
+constexpr double powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-  // Shortest round-trip digits d1...dk and exponent, from the scientific form
-  // "d[.ddd]e[+-]XX"; laid out positionally below, never with an exponent.
+// Values with at most 15 significant digits (most real coordinates): scale
+// to an integer m of 15 digits and check that m / 10^p reads back as the
+// value (m and 10^p are exact, so the division rounds once). Any other
+// decimal of 15 digits or fewer lies at least 10^-p, over four units in the
+// last place, away, so m without its trailing zeros is the shortest
+// round-trip digit string. Everything else takes the general conversion.
+bool short_digits(double magnitude, char* digits, int& k, int& e) noexcept {
+  if (!(magnitude < 1e15) || magnitude < 1e-7) return false;
+  std::uint64_t bits;
+  std::memcpy(&bits, &magnitude, sizeof bits);
+  const int binary_exponent = static_cast<int>(bits >> 52) - 1023;
+  // floor(binary_exponent * log10(2)): the value has about that many digits
+  // before (or zeros after) the point, off by at most one.
+  int p = 14 - ((binary_exponent * 78913) >> 18);
+  if (p < 0 || p > 22) return false;
+  double scaled = magnitude * powers_of_ten[p];
+  if (scaled < 1e14) {
+    if (++p > 22) return false;
+    scaled = magnitude * powers_of_ten[p];
+  } else if (scaled >= 1e15) {
+    if (--p < 0) return false;
+    scaled = magnitude * powers_of_ten[p];
+  }
+  const double m = std::nearbyint(scaled);
+  if (!(m >= 1e14 && m < 1e15) || m / powers_of_ten[p] != magnitude) return false;
+  auto integer = static_cast<std::uint64_t>(m);
+  while (integer % 10 == 0) integer /= 10;
+  k = static_cast<int>(std::to_chars(digits, digits + 20, integer).ptr - digits);
+  e = 15 - p;  // value = 0.d1...dk x 10^e
+  return true;
+}
+
+// Shortest round-trip digits d1...dk and exponent from the general
+// conversion's scientific form "d[.ddd]e[+-]XX".
+void general_digits(double magnitude, char* digits, int& k, int& e) noexcept {
   char sci[40];
-  const auto result = std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific);
-  char digits[20];
-  int k = 0;
+  const auto result = std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific);
+  k = 0;
   const char* p = sci;
   for (; p < result.ptr && *p != 'e'; ++p) {
     if (*p != '.') digits[k++] = *p;
@@ -41,8 +58,32 @@ void write_number(double value, std::string& sink) {
   ++p;  // sign
   int exponent = 0;
   for (; p < result.ptr; ++p) exponent = exponent * 10 + (*p - '0');
-  // value = 0.d1...dk x 10^e
-  const int e = (negative_exponent ? -exponent : exponent) + 1;
+  e = (negative_exponent ? -exponent : exponent) + 1;
+}
+
+}  // namespace
+
+char* write_number_to(char* o, double value) noexcept {
+  if (std::isnan(value)) {
+    std::memcpy(o, "NaN", 3);
+    return o + 3;
+  }
+  if (std::signbit(value)) *o++ = '-';
+  if (std::isinf(value)) {
+    std::memcpy(o, "inf", 3);
+    return o + 3;
+  }
+  if (value == 0.0) {
+    *o++ = '0';
+    return o;
+  }
+
+  // value = 0.d1...dk x 10^e, laid out positionally, never with an exponent.
+  char digits[24];
+  int k = 0;
+  int e = 0;
+  const double magnitude = std::fabs(value);
+  if (!short_digits(magnitude, digits, k, e)) general_digits(magnitude, digits, k, e);
 
   if (e <= 0) {
     *o++ = '0';
@@ -63,7 +104,12 @@ void write_number(double value, std::string& sink) {
     std::memset(o, '0', static_cast<std::size_t>(e - k));
     o += e - k;
   }
-  sink.append(out, static_cast<std::size_t>(o - out));
+  return o;
+}
+
+void write_number(double value, std::string& sink) {
+  char out[max_number_text];
+  sink.append(out, static_cast<std::size_t>(write_number_to(out, value) - out));
 }
 
 }  // namespace quillmere::wkt

@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <cstring>
+
 #include "wkt.hpp"
 
 namespace quillmere::wkt {
@@ -15,8 +18,8 @@ void write_ring(const Coords& coords, std::string& sink) {
   }
 }
 
-// Typical coordinates need well under this; the string grows if not.
-constexpr std::size_t bytes_per_coord_estimate = 40;
+// Coordinates of a few decimals need about this; the string grows if not.
+constexpr std::size_t bytes_per_coord_estimate = 24;
 
 }  // namespace
 
@@ -47,27 +50,75 @@ void write_polygon(const Polygon& polygon, std::string& sink) {
   sink += "))";
 }
 
+namespace {
+
+// Writes straight into the string's own buffer: room for one more coordinate
+// is made before each is written, by doubling, so nothing is allocated per
+// coordinate and nothing is copied through a scratch buffer.
+class DirectText {
+ public:
+  explicit DirectText(std::size_t expected) { text_.resize(expected + coord_room); }
+
+  void put(std::string_view s) {
+    room(s.size());
+    std::memcpy(text_.data() + size_, s.data(), s.size());
+    size_ += s.size();
+  }
+  void put_coord(const quillmere::Coord& c) {
+    room(coord_room);
+    char* o = text_.data() + size_;
+    o = write_number_to(o, c.x);
+    *o++ = ' ';
+    o = write_number_to(o, c.y);
+    size_ = static_cast<std::size_t>(o - text_.data());
+  }
+  std::string take() && {
+    text_.resize(size_);
+    return std::move(text_);
+  }
+
+ private:
+  static constexpr std::size_t coord_room = 2 * max_number_text + 2;
+
+  void room(std::size_t n) {
+    if (text_.size() - size_ < n) text_.resize(std::max(2 * text_.size(), size_ + n));
+  }
+
+  std::string text_;
+  std::size_t size_ = 0;
+};
+
+void put_ring(const quillmere::LineString& ring, DirectText& text) {
+  bool first = true;
+  for (const quillmere::Coord& c : ring.coords) {
+    if (!first) text.put(",");
+    first = false;
+    text.put_coord(c);
+  }
+}
+
+}  // namespace
+
 std::string polygon_to_wkt_string(const quillmere::Polygon& polygon) {
   // The rings of g_polygon_to_w_polygon, written straight from the polygon.
   const bool has_exterior = !polygon.exterior().coords.empty();
   if (!has_exterior && polygon.interiors().empty()) return "POLYGON EMPTY";
   std::size_t coords = polygon.exterior().coords.size();
   for (const auto& ring : polygon.interiors()) coords += ring.coords.size();
-  std::string out;
-  out.reserve(16 + 3 * polygon.interiors().size() + coords * bytes_per_coord_estimate);
-  out += "POLYGON((";
+  DirectText text(16 + 3 * polygon.interiors().size() + coords * bytes_per_coord_estimate);
+  text.put("POLYGON((");
   bool first = true;
   if (has_exterior) {
-    write_ring(polygon.exterior().coords, out);
+    put_ring(polygon.exterior(), text);
     first = false;
   }
   for (const auto& ring : polygon.interiors()) {
-    if (!first) out += "),(";
+    if (!first) text.put("),(");
     first = false;
-    write_ring(ring.coords, out);
+    put_ring(ring, text);
   }
-  out += "))";
-  return out;
+  text.put("))");
+  return std::move(text).take();
 }
 
 }  // namespace quillmere::wkt

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -100,6 +101,48 @@ TEST(WriteNumber, FiniteValuesRoundTrip) {
   EXPECT_GT(checked, 190000);
 }
 
+// The digits of the general shortest conversion, laid out by hand: the
+// oracle for the writer's fast path on short decimals.
+std::string positional_oracle(double v) {
+  char sci[64];
+  auto r = std::to_chars(sci, sci + sizeof sci, std::fabs(v), std::chars_format::scientific);
+  std::string s(sci, r.ptr);
+  const auto epos = s.find('e');
+  std::string digits;
+  for (char c : s.substr(0, epos)) {
+    if (c != '.') digits += c;
+  }
+  const int e = std::stoi(s.substr(epos + 1)) + 1;
+  const int k = static_cast<int>(digits.size());
+  std::string out = std::signbit(v) ? "-" : "";
+  if (e <= 0) return out + "0." + std::string(-e, '0') + digits;
+  if (e < k) return out + digits.substr(0, e) + "." + digits.substr(e);
+  return out + digits + std::string(e - k, '0');
+}
+
+TEST(WriteNumber, ShortDecimalsMatchTheShortestDigits) {
+  std::mt19937_64 random(11);
+  for (int round = 0; round < 1000000; ++round) {
+    // Decimals of 1 to 17 digits at scales from 1e-12 to 1e17, so both sides
+    // of every fast-path bound are reached.
+    const int digits = 1 + static_cast<int>(random() % 17);
+    std::uint64_t m = random() % 100000000000000000ull;
+    std::uint64_t limit = 1;
+    for (int i = 0; i < digits; ++i) limit *= 10;
+    m %= limit;
+    const int exponent = static_cast<int>(random() % 30) - 20;
+    const std::string text = (random() % 2 ? "-" : "") + std::to_string(m) + "e" + std::to_string(exponent);
+    double v = 0;
+    ASSERT_TRUE(parse_number(text, v));
+    if (v == 0) continue;
+    ASSERT_EQ(number_text(v), positional_oracle(v)) << text;
+  }
+  for (double v : {1e15, 999999999999999.9, 99999999999999.99, 1e-7, 9.999999999999999e-8, 1e14, 0.1, 123456789012345.6,
+                   0.30000000000000004, 4.35, 2.675, 1.0000000000000002}) {
+    EXPECT_EQ(number_text(v), positional_oracle(v)) << v;
+  }
+}
+
 TEST(WriteNumber, NonFiniteTextsReadBackOnlyWhenSigned) {
   double back = 0;
   EXPECT_TRUE(parse_number(number_text(-inf), back));
@@ -108,6 +151,22 @@ TEST(WriteNumber, NonFiniteTextsReadBackOnlyWhenSigned) {
   Wkt tree;
   EXPECT_STREQ(Wkt::from_str("POINT(" + number_text(nan) + " 0)", tree), errors::missing_close_paren);
   EXPECT_STREQ(Wkt::from_str("POINT(" + number_text(inf) + " 0)", tree), errors::missing_close_paren);
+}
+
+// The longest number texts, many of them: the output grows well past its
+// first estimate while being written.
+TEST(WritePolygon, LongestNumbersGrowTheText) {
+  quillmere::LineString ring;
+  for (int i = 0; i < 2000; ++i) {
+    ring.coords.push_back({-std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::max()});
+    ring.coords.push_back({-2.2250738585072014e-308 * (1 + i * 1e-15), -inf});
+  }
+  const quillmere::Polygon polygon(ring, {ring});
+  std::string two_step;
+  write_polygon(g_polygon_to_w_polygon(polygon), two_step);
+  const std::string direct = polygon_to_wkt_string(polygon);
+  EXPECT_GT(direct.size(), 2u * 4000 * 300);
+  EXPECT_EQ(direct, two_step);
 }
 
 TEST(WritePolygon, LargeRingWritesEveryCoordinate) {
