@@ -3,7 +3,7 @@ PYTHON ?= python3
 JOBS ?= 2
 ASAN_LIB := $(shell gcc -print-file-name=libasan.so)
 
-.PHONY: install test test-cpp test-python test-sanitize bench clean
+.PHONY: install test test-cpp test-python test-sanitize test-tsan clean
 
 install:
 	$(PYTHON) -m pip install .
@@ -29,6 +29,13 @@ test-sanitize:
 	$(PYTHON) -m pip install -q -r requirements-test.txt
 	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  LD_PRELOAD=$(ASAN_LIB) PYTHONPATH=build/asan $(PYTHON) -m pytest tests -q -p no:cacheprovider
+
+# The pool and pipeline C++ tests under ThreadSanitizer.
+test-tsan:
+	cmake -S . -B build/tsan -G Ninja -DQUILLMERE_BUILD_TESTS=ON -DQUILLMERE_TSAN=ON -DQUILLMERE_BUILD_MODULE=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build/tsan -j$(JOBS) --target pool_tests pipeline_tests
+	build/tsan/pool/pool_tests
+	build/tsan/src/pipeline_tests
 
 clean:
 	rm -rf build
