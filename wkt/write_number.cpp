@@ -34,10 +34,15 @@ bool short_digits(double magnitude, char* digits, int& k, int& e) noexcept {
     if (--p < 0) return false;
     scaled = magnitude * powers_of_ten[p];
   }
-  const double m = std::nearbyint(scaled);
+  // Round to the nearest integer (ties to even) by the 2^52 trick: exact
+  // IEEE arithmetic for 0 <= scaled < 2^52, and no call into the C library.
+  const double m = (scaled + 0x1p52) - 0x1p52;
   if (!(m >= 1e14 && m < 1e15) || m / powers_of_ten[p] != magnitude) return false;
   auto integer = static_cast<std::uint64_t>(m);
-  while (integer % 10 == 0) integer /= 10;
+  if (integer % 100000000 == 0) integer /= 100000000;
+  if (integer % 10000 == 0) integer /= 10000;
+  if (integer % 100 == 0) integer /= 100;
+  if (integer % 10 == 0) integer /= 10;
   k = static_cast<int>(std::to_chars(digits, digits + 20, integer).ptr - digits);
   e = 15 - p;  // value = 0.d1...dk x 10^e
   return true;
