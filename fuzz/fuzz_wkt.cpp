@@ -1,5 +1,6 @@
 // Reading of one WKT text: parse, convert, and on success write the polygon
-// back and read that text again, which must give the same polygon.
+// back (directly and through the tree, which must agree) and read that text
+// again, which must give the same polygon.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const std::string written = quillmere::wkt::polygon_to_wkt_string(polygon);
+  // The direct writer and the two-step conversion give the same text.
+  std::string two_step;
+  quillmere::wkt::write_polygon(quillmere::wkt::g_polygon_to_w_polygon(polygon), two_step);
+  if (two_step != written) std::abort();
   if (!reads_back(polygon)) return 0;
   const quillmere::Polygon again = quillmere::wkt::read_polygon_from_wkt(written);
   if (!same_bits(again.exterior(), polygon.exterior()) || again.interiors().size() != polygon.interiors().size()) {
