@@ -19,68 +19,13 @@ std::string stop_message(std::string_view text) {
   return "(read)";
 }
 
-const std::string kParse = "Unable to parse Polygon from WKT: ";
-const std::string kMismatch =
-    "Unable to read Polygon from WKT: MismatchedGeometry { expected: \"geo_types::geometry::polygon::Polygon\", found: ";
-
-struct StopCase {
-  std::string text;
-  std::string message;
-};
-
-class ReadStops : public ::testing::TestWithParam<StopCase> {};
-
-TEST_P(ReadStops, WithTheDocumentedMessage) { EXPECT_EQ(stop_message(GetParam().text), GetParam().message); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReadStops,
-    ::testing::Values(
-        StopCase{"", kParse + "\"Invalid WKT format\""}, StopCase{"x", kParse + "\"Invalid type encountered\""},
-        StopCase{"POLYGÖN((0 0))", kParse + "\"Encountered non-ascii word\""},
-        StopCase{"POLYGON", kParse + "\"Missing open parenthesis for type\""},
-        StopCase{"POLYGON((0 0", kParse + "\"Missing closing parenthesis for type\""},
-        StopCase{"POLYGON((0 0,x))", kParse + "\"Expected a number for the X coordinate\""},
-        StopCase{"POLYGON((0 y))", kParse + "\"Expected a number for the Y coordinate\""},
-        StopCase{"GEOMETRYCOLLECTION(1)", kParse + "\"Expected a word in GEOMETRYCOLLECTION\""},
-        StopCase{"POLYGON((1 2x))", kParse + "\"Unable to parse input number as the desired output type\""},
-        StopCase{"POINT(1 2)", kMismatch + "\"geo_types::geometry::point::Point\" }"},
-        StopCase{"POINT EMPTY", kMismatch + "\"geo_types::geometry::multi_point::MultiPoint\" }"},
-        StopCase{"MULTIPOINT(1 2)", kMismatch + "\"geo_types::geometry::multi_point::MultiPoint\" }"},
-        StopCase{"LINESTRING(0 0,1 1)", kMismatch + "\"geo_types::geometry::line_string::LineString\" }"},
-        StopCase{"LINEARRING(0 0,1 1)", kMismatch + "\"geo_types::geometry::line_string::LineString\" }"},
-        StopCase{"MULTILINESTRING((0 0,1 1))", kMismatch + "\"geo_types::geometry::multi_line_string::MultiLineString\" }"},
-        StopCase{"MULTIPOLYGON(((0 0,1 0,1 1,0 0)))", kMismatch + "\"geo_types::geometry::multi_polygon::MultiPolygon\" }"},
-        StopCase{"GEOMETRYCOLLECTION(POLYGON((0 0,1 0,1 1,0 0)))",
-                 kMismatch + "\"geo_types::geometry::geometry_collection::GeometryCollection\" }"},
-        StopCase{"GEOMETRYCOLLECTION(POINT EMPTY)",
-                 kMismatch + "\"geo_types::geometry::geometry_collection::GeometryCollection\" }"}));
-
-TEST(ReadPolygon, ClosesRingsByTheSharedConstruction) {
-  using quillmere::Coord;
-  auto exterior = [](std::string_view text) { return read_polygon_from_wkt(text).exterior().coords; };
-  EXPECT_EQ(exterior("POLYGON((0 0,1 0,1 1))"), (std::vector<Coord>{{0, 0}, {1, 0}, {1, 1}, {0, 0}}));
-  EXPECT_EQ(exterior("POLYGON((0 0,1 0,1 1,0 0))"), (std::vector<Coord>{{0, 0}, {1, 0}, {1, 1}, {0, 0}}));
-  EXPECT_EQ(exterior("POLYGON((5 5))"), (std::vector<Coord>{{5, 5}}));
-  EXPECT_EQ(exterior("POLYGON((0 0,1 0,-0 0))").size(), 3u);  // 0 equals -0
-  EXPECT_EQ(exterior("POLYGON((-nan 0,1 0,1 1,-nan 0))").size(), 5u);
-  EXPECT_EQ(exterior("POLYGON((-nan 0))").size(), 2u);
-
-  const auto holed = read_polygon_from_wkt("POLYGON((0 0,4 0,4 4,0 4,0 0),(1 1,2 1,2 2))");
-  ASSERT_EQ(holed.interiors().size(), 1u);
-  EXPECT_EQ(holed.interiors()[0].coords.size(), 4u);
-
-  for (auto text : {"POLYGON EMPTY", "POLYGON(EMPTY)"}) {
-    const auto p = read_polygon_from_wkt(text);
-    EXPECT_TRUE(p.exterior().coords.empty()) << text;
-    EXPECT_TRUE(p.interiors().empty()) << text;
-  }
-  const auto empty_exterior = read_polygon_from_wkt("POLYGON(EMPTY,(0 0,1 0,1 1,0 0))");
-  EXPECT_TRUE(empty_exterior.exterior().coords.empty());
-  ASSERT_EQ(empty_exterior.interiors().size(), 1u);
-  EXPECT_EQ(empty_exterior.interiors()[0].coords.size(), 4u);
-
-  EXPECT_EQ(read_polygon_from_wkt("POLYGON((0 0,1 0,1 1,0 0)) anything"),
-            read_polygon_from_wkt("POLYGON((0 0,1 0,1 1,0 0))"));
+// The messages and the other closing cases are checked through the Python
+// function; the reading itself closes a NaN ring once (the whole pipeline
+// closes it again after simplifying).
+TEST(ReadPolygon, RingStartingWithNaNGainsOneCoordinate) {
+  EXPECT_EQ(read_polygon_from_wkt("POLYGON((-nan 0,1 0,1 1,-nan 0))").exterior().coords.size(), 5u);
+  EXPECT_EQ(read_polygon_from_wkt("POLYGON((-nan 0))").exterior().coords.size(), 2u);
+  EXPECT_EQ(read_polygon_from_wkt("POLYGON((5 5))").exterior().coords.size(), 1u);
 }
 
 // The tree path, spelled out: parse, convert, narrow.
