@@ -135,7 +135,9 @@ bool parse_number(std::string_view text, double& value) noexcept {
                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
   const std::int64_t q = exponent - scale;
-  if (significant <= 19 && mantissa <= (std::uint64_t{1} << 53) && q >= -22 && q <= 22) {
+  // The exponent stops growing at the cap, so q is exact only below it.
+  const bool q_exact = exponent > -100000 && exponent < 100000 && scale < 100000;
+  if (q_exact && significant <= 19 && mantissa <= (std::uint64_t{1} << 53) && q >= -22 && q <= 22) {
     const auto m = static_cast<double>(mantissa);
     const double magnitude = q < 0 ? m / powers_of_ten[-q] : m * powers_of_ten[q];
     value = negative ? -magnitude : magnitude;
@@ -149,7 +151,7 @@ bool parse_number(std::string_view text, double& value) noexcept {
   static constexpr long double long_powers_of_ten[] = {
       1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
       1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
-  if (significant <= 19 && q >= -27 && q <= 27) {
+  if (q_exact && significant <= 19 && q >= -27 && q <= 27) {
     static_assert(std::numeric_limits<long double>::digits == 64);
     const auto m = static_cast<long double>(mantissa);
     const long double extended = q < 0 ? m / long_powers_of_ten[-q] : m * long_powers_of_ten[q];

@@ -73,8 +73,9 @@ inline constexpr ErrorText expected_x = "Expected a number for the X coordinate"
 inline constexpr ErrorText expected_y = "Expected a number for the Y coordinate";
 inline constexpr ErrorText expected_word_in_collection = "Expected a word in GEOMETRYCOLLECTION";
 inline constexpr ErrorText bad_number = "Unable to parse input number as the desired output type";
-// Our own bound on nested collections, so that hostile text cannot exhaust a
-// worker thread's stack (converting and freeing a tree recurse per level).
+// Our own bound on nested collections: reading, converting and freeing the
+// WKT tree take no stack per level, but freeing the converted shared
+// collection does, on a worker thread's 2 MiB stack.
 inline constexpr ErrorText nesting_too_deep = "Nesting too deep in GEOMETRYCOLLECTION";
 }  // namespace errors
 
@@ -196,7 +197,7 @@ void write_polygon(const Polygon& polygon, std::string& sink);
 // Appends the number text: shortest round-trip digits, positional, no exponent.
 void write_number(double value, std::string& sink);
 
-// The longest number text: "-0." + 323 zeros + 17 digits (and "-" + 309 digits).
+// Room for the longest number text (about "-0." + 307 zeros + 17 digits).
 inline constexpr std::size_t max_number_text = 344;
 // Writes the number text at `out`, which has room for max_number_text bytes;
 // returns the end of the text.

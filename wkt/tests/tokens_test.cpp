@@ -132,6 +132,11 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"1.7976931348623157e308", true, 1.7976931348623157e308},
         NumberCase{"1.7976931348623159e308", true, kInf},
         NumberCase{"4.9406564584124654e-324", true, 5e-324},
+        // A long fraction must not cancel a huge exponent that stopped being
+        // counted: the value is still far out of range.
+        NumberCase{"0." + std::string(99994, '0') + "1e1000000000", true, kInf},
+        NumberCase{"1" + std::string(100010, '0') + "e-1000000000", true, 0.0},
+        NumberCase{"0." + std::string(99994, '0') + "1e100000", true, 1e5},
         NumberCase{"nan", true, kNan}, NumberCase{"-nan", true, -kNan}, NumberCase{"NaN", true, kNan},
         NumberCase{"-inf", true, -kInf}, NumberCase{"INF", true, kInf}, NumberCase{"-Infinity", true, -kInf},
         // Everything else fails.
