@@ -1,7 +1,9 @@
 # Developer entry points. `make test` is the whole suite on a fresh machine.
 PYTHON ?= python3
 JOBS ?= 2
-ASAN_LIB := $(shell gcc -print-file-name=libasan.so)
+# The interpreter does not link the C++ runtime; preload it beside the
+# sanitizer runtime so the sanitizer's exception interceptors find it.
+SANITIZER_PRELOAD := $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libstdc++.so)
 
 .PHONY: install test test-cpp test-python test-sanitize test-tsan clean
 
@@ -28,7 +30,7 @@ test-sanitize:
 	ctest --test-dir build/asan --output-on-failure -j$(JOBS)
 	$(PYTHON) -m pip install -q -r requirements-test.txt
 	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  LD_PRELOAD=$(ASAN_LIB) PYTHONPATH=build/asan $(PYTHON) -m pytest tests -q -p no:cacheprovider
+	  LD_PRELOAD="$(SANITIZER_PRELOAD)" PYTHONPATH=build/asan $(PYTHON) -m pytest tests -q -p no:cacheprovider
 
 # The pool and pipeline C++ tests under ThreadSanitizer.
 test-tsan:
