@@ -1,3 +1,4 @@
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -11,41 +12,79 @@ namespace {
 constexpr double powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// "00" to "99": two digits per lookup.
+constexpr auto digit_pairs = [] {
+  std::array<char, 200> table{};
+  for (int i = 0; i < 100; ++i) {
+    table[2 * i] = static_cast<char>('0' + i / 10);
+    table[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return table;
+}();
+
+// Writes the n digits of v < 10^n (leading zeros included), n even.
+inline void put_digits(char* out, std::uint32_t v, int n) noexcept {
+  for (int i = n - 2; i >= 0; i -= 2) {
+    std::memcpy(out + i, &digit_pairs[2 * (v % 100)], 2);
+    v /= 100;
+  }
+}
+
 // Values with at most 15 significant digits (most real coordinates): scale
 // to an integer m of 15 digits and check that m / 10^p reads back as the
 // value (m and 10^p are exact, so the division rounds once). Any other
 // decimal of 15 digits or fewer lies at least 10^-p, over four units in the
 // last place, away, so m without its trailing zeros is the shortest
-// round-trip digit string. Everything else takes the general conversion.
-bool short_digits(double magnitude, char* digits, int& k, int& e) noexcept {
-  if (!(magnitude < 1e15) || magnitude < 1e-7) return false;
+// round-trip digit string. Writes those digits laid out positionally at
+// `o` and returns the end; null when the value takes the general conversion.
+char* short_number(double magnitude, char* o) noexcept {
+  if (!(magnitude < 1e15) || magnitude < 1e-7) return nullptr;
   std::uint64_t bits;
   std::memcpy(&bits, &magnitude, sizeof bits);
   const int binary_exponent = static_cast<int>(bits >> 52) - 1023;
   // floor(binary_exponent * log10(2)): the value has about that many digits
   // before (or zeros after) the point, off by at most one.
   int p = 14 - ((binary_exponent * 78913) >> 18);
-  if (p < 0 || p > 22) return false;
+  if (p < 0 || p > 22) return nullptr;
   double scaled = magnitude * powers_of_ten[p];
   if (scaled < 1e14) {
-    if (++p > 22) return false;
+    if (++p > 22) return nullptr;
     scaled = magnitude * powers_of_ten[p];
   } else if (scaled >= 1e15) {
-    if (--p < 0) return false;
+    if (--p < 0) return nullptr;
     scaled = magnitude * powers_of_ten[p];
   }
   // Round to the nearest integer (ties to even) by the 2^52 trick: exact
   // IEEE arithmetic for 0 <= scaled < 2^52, and no call into the C library.
   const double m = (scaled + 0x1p52) - 0x1p52;
-  if (!(m >= 1e14 && m < 1e15) || m / powers_of_ten[p] != magnitude) return false;
-  auto integer = static_cast<std::uint64_t>(m);
-  if (integer % 100000000 == 0) integer /= 100000000;
-  if (integer % 10000 == 0) integer /= 10000;
-  if (integer % 100 == 0) integer /= 100;
-  if (integer % 10 == 0) integer /= 10;
-  k = static_cast<int>(std::to_chars(digits, digits + 20, integer).ptr - digits);
-  e = 15 - p;  // value = 0.d1...dk x 10^e
-  return true;
+  if (!(m >= 1e14 && m < 1e15) || m / powers_of_ten[p] != magnitude) return nullptr;
+
+  // All 15 digits of m (the first is nonzero), then the count k without
+  // trailing zeros; the spare bytes let the copies below be fixed-size.
+  const auto integer = static_cast<std::uint64_t>(m);
+  char d[32];
+  const auto high = static_cast<std::uint32_t>(integer / 100000000);  // 7 digits
+  const auto low = static_cast<std::uint32_t>(integer % 100000000);   // 8 digits
+  d[0] = static_cast<char>('0' + high / 1000000);
+  put_digits(d + 1, high % 1000000, 6);
+  put_digits(d + 7, low, 8);
+  std::memset(d + 15, '0', sizeof d - 15);
+  int k = 15;
+  while (d[k - 1] == '0') --k;
+
+  const int e = 15 - p;  // value = 0.d1...dk x 10^e, with -6 <= e <= 15
+  if (e <= 0) {
+    // "0." and up to six zeros, then the digits.
+    std::memcpy(o, "0.000000", 8);
+    o += 2 - e;
+    std::memcpy(o, d, 16);
+    return o + k;
+  }
+  std::memcpy(o, d, 16);
+  if (k <= e) return o + e;  // trailing zeros of d fill the integer part
+  o[e] = '.';
+  std::memcpy(o + e + 1, d + e, 16);
+  return o + k + 1;
 }
 
 // Shortest round-trip digits d1...dk and exponent from the general
@@ -84,11 +123,12 @@ char* write_number_to(char* o, double value) noexcept {
   }
 
   // value = 0.d1...dk x 10^e, laid out positionally, never with an exponent.
+  const double magnitude = std::fabs(value);
+  if (char* end = short_number(magnitude, o)) return end;
   char digits[24];
   int k = 0;
   int e = 0;
-  const double magnitude = std::fabs(value);
-  if (!short_digits(magnitude, digits, k, e)) general_digits(magnitude, digits, k, e);
+  general_digits(magnitude, digits, k, e);
 
   if (e <= 0) {
     *o++ = '0';
