@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -203,8 +204,44 @@ inline constexpr std::size_t max_number_text = 344;
 // returns the end of the text.
 char* write_number_to(char* out, double value) noexcept;
 
-// The WKT text of one result polygon, in the fixed layout; the same text as
-// write_polygon(g_polygon_to_w_polygon(polygon)), written without the copy.
+// A growable byte buffer that many texts are written into back to back, so
+// that a batch of results costs a few allocations instead of one per text.
+class TextSink {
+ public:
+  TextSink() = default;
+  TextSink(TextSink&& other) noexcept;
+  TextSink& operator=(TextSink&& other) noexcept;
+  ~TextSink();
+
+  // A pointer to at least n writable bytes behind the current end.
+  char* room(std::size_t n) {
+    if (capacity_ - size_ < n) grow(n);
+    return data_ + size_;
+  }
+  // Makes the bytes up to `end` (written after room()) part of the text.
+  void commit(const char* end) noexcept { size_ = static_cast<std::size_t>(end - data_); }
+  void append(std::string_view s) {
+    std::memcpy(room(s.size()), s.data(), s.size());
+    size_ += s.size();
+  }
+
+  const char* data() const noexcept { return data_; }
+  std::size_t size() const noexcept { return size_; }
+
+ private:
+  void grow(std::size_t n);
+
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// Appends the WKT text of one result polygon, in the fixed layout; the same
+// text as write_polygon(g_polygon_to_w_polygon(polygon)), written without
+// the copy.
+void write_polygon_text(const quillmere::Polygon& polygon, TextSink& sink);
+
+// The same text as a string of its own.
 std::string polygon_to_wkt_string(const quillmere::Polygon& polygon);
 
 }  // namespace quillmere::wkt

@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <utility>
 
 #include "wkt.hpp"
 
@@ -17,9 +20,6 @@ void write_ring(const Coords& coords, std::string& sink) {
     write_number(c.y, sink);
   }
 }
-
-// Coordinates of a few decimals need about this; the string grows if not.
-constexpr std::size_t bytes_per_coord_estimate = 24;
 
 }  // namespace
 
@@ -50,75 +50,78 @@ void write_polygon(const Polygon& polygon, std::string& sink) {
   sink += "))";
 }
 
+TextSink::TextSink(TextSink&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+TextSink& TextSink::operator=(TextSink&& other) noexcept {
+  if (this != &other) {
+    std::free(data_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+  }
+  return *this;
+}
+
+TextSink::~TextSink() { std::free(data_); }
+
+void TextSink::grow(std::size_t n) {
+  // Doubling; realloc can move large buffers by remapping, without a copy.
+  std::size_t capacity = std::max<std::size_t>(capacity_ * 2, 4096);
+  if (capacity - size_ < n) capacity = size_ + n;
+  void* data = std::realloc(data_, capacity);
+  if (data == nullptr) throw std::bad_alloc();
+  data_ = static_cast<char*>(data);
+  capacity_ = capacity;
+}
+
 namespace {
 
-// Writes straight into the string's own buffer: room for one more coordinate
-// is made before each is written, by doubling, so nothing is allocated per
-// coordinate and nothing is copied through a scratch buffer.
-class DirectText {
- public:
-  explicit DirectText(std::size_t expected) { text_.resize(expected + coord_room); }
+// Room for one coordinate and the separator before it.
+constexpr std::size_t coord_room = 2 * max_number_text + 2;
 
-  void put(std::string_view s) {
-    room(s.size());
-    std::memcpy(text_.data() + size_, s.data(), s.size());
-    size_ += s.size();
-  }
-  void put_coord(const quillmere::Coord& c) {
-    room(coord_room);
-    char* o = text_.data() + size_;
+void put_ring(const quillmere::LineString& ring, TextSink& sink) {
+  bool first = true;
+  for (const quillmere::Coord& c : ring.coords) {
+    char* o = sink.room(coord_room);
+    if (!first) *o++ = ',';
+    first = false;
     o = write_number_to(o, c.x);
     *o++ = ' ';
     o = write_number_to(o, c.y);
-    size_ = static_cast<std::size_t>(o - text_.data());
-  }
-  std::string take() && {
-    text_.resize(size_);
-    return std::move(text_);
-  }
-
- private:
-  static constexpr std::size_t coord_room = 2 * max_number_text + 2;
-
-  void room(std::size_t n) {
-    if (text_.size() - size_ < n) text_.resize(std::max(2 * text_.size(), size_ + n));
-  }
-
-  std::string text_;
-  std::size_t size_ = 0;
-};
-
-void put_ring(const quillmere::LineString& ring, DirectText& text) {
-  bool first = true;
-  for (const quillmere::Coord& c : ring.coords) {
-    if (!first) text.put(",");
-    first = false;
-    text.put_coord(c);
+    sink.commit(o);
   }
 }
 
 }  // namespace
 
-std::string polygon_to_wkt_string(const quillmere::Polygon& polygon) {
+void write_polygon_text(const quillmere::Polygon& polygon, TextSink& sink) {
   // The rings of g_polygon_to_w_polygon, written straight from the polygon.
   const bool has_exterior = !polygon.exterior().coords.empty();
-  if (!has_exterior && polygon.interiors().empty()) return "POLYGON EMPTY";
-  std::size_t coords = polygon.exterior().coords.size();
-  for (const auto& ring : polygon.interiors()) coords += ring.coords.size();
-  DirectText text(16 + 3 * polygon.interiors().size() + coords * bytes_per_coord_estimate);
-  text.put("POLYGON((");
+  if (!has_exterior && polygon.interiors().empty()) {
+    sink.append("POLYGON EMPTY");
+    return;
+  }
+  sink.append("POLYGON((");
   bool first = true;
   if (has_exterior) {
-    put_ring(polygon.exterior(), text);
+    put_ring(polygon.exterior(), sink);
     first = false;
   }
   for (const auto& ring : polygon.interiors()) {
-    if (!first) text.put("),(");
+    if (!first) sink.append("),(");
     first = false;
-    put_ring(ring, text);
+    put_ring(ring, sink);
   }
-  text.put("))");
-  return std::move(text).take();
+  sink.append("))");
+}
+
+std::string polygon_to_wkt_string(const quillmere::Polygon& polygon) {
+  TextSink sink;
+  write_polygon_text(polygon, sink);
+  return std::string(sink.data(), sink.size());
 }
 
 }  // namespace quillmere::wkt
