@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <utility>
 
 #include "wkt.hpp"
@@ -250,7 +251,140 @@ bool is_ascii(std::string_view word) noexcept {
 
 }  // namespace
 
+namespace {
+
+// The common shape of a POLYGON text, read with one tight scan: numbers of
+// the plain form converted inline, every other number text through
+// parse_number. Succeeds only when the token rules would read exactly these
+// rings; anything unusual (EMPTY, a NUL, a "+", a token out of place, an
+// unreadable number) returns false, deciding nothing, and the token path
+// reads the text again and reports what it finds.
+class PolygonScan {
+ public:
+  explicit PolygonScan(std::string_view text) noexcept : p_(text.data()), end_(text.data() + text.size()) {}
+
+  bool read(std::vector<quillmere::LineString>& rings) {
+    skip_whitespace();
+    if (end_ - p_ < 7) return false;
+    for (int i = 0; i < 7; ++i) {
+      if (upper(p_[i]) != "POLYGON"[i]) return false;
+    }
+    p_ += 7;
+    // The keyword is a whole word; '(' and whitespace may follow, anything
+    // else is for the token path.
+    skip_whitespace();
+    if (!take('(')) return false;
+    rings.clear();
+    for (;;) {
+      skip_whitespace();
+      if (!take('(')) return false;
+      quillmere::LineString& ring = rings.emplace_back();
+      if (!read_ring(ring.coords)) return false;
+      skip_whitespace();
+      if (take(')')) return true;  // nothing after the geometry is read
+      if (!take(',')) return false;
+    }
+  }
+
+ private:
+  static bool is_whitespace(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+  static bool ends_token(char c) noexcept {
+    return is_whitespace(c) || c == '\0' || c == '(' || c == ')' || c == ',';
+  }
+
+  void skip_whitespace() noexcept {
+    while (p_ != end_ && is_whitespace(*p_)) ++p_;
+  }
+  bool take(char c) noexcept {
+    if (p_ == end_ || *p_ != c) return false;
+    ++p_;
+    return true;
+  }
+
+  // Coordinates up to and including the ring's ")". Collected in a scratch
+  // list kept by the thread, then copied once into a ring of exactly the
+  // right size, with room for the closing point.
+  bool read_ring(std::vector<quillmere::Coord>& out) {
+    thread_local std::vector<quillmere::Coord> scratch;
+    scratch.clear();
+    for (;;) {
+      quillmere::Coord c;
+      skip_whitespace();
+      if (!number(c.x)) return false;
+      skip_whitespace();
+      if (!number(c.y)) return false;
+      scratch.push_back(c);
+      skip_whitespace();
+      if (take(')')) break;
+      if (!take(',')) return false;
+    }
+    out.reserve(scratch.size() + 1);
+    out.assign(scratch.begin(), scratch.end());
+    return true;
+  }
+
+  // One number token: its text runs to the next whitespace or marker, which
+  // is left in place. Whitespace after it is skipped by the caller.
+  bool number(double& value) noexcept {
+    const char* const start = p_;
+    const char* p = p_;
+    if (p == end_) return false;
+    if (*p != '-' && *p != '.' && !(*p >= '0' && *p <= '9')) return false;  // "+" and words
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    // [-]digits[.digits], at most 19 digits in all: the exact conversion of
+    // parse_number when the digits fit in 53 bits and at most 22 follow the
+    // point (leading zeros only make the significant count smaller).
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    int scale = 0;
+    while (p != end_ && static_cast<unsigned>(*p - '0') < 10) {
+      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+      ++digits;
+      ++p;
+      if (digits > 19) return general(start, value);
+    }
+    if (p != end_ && *p == '.') {
+      ++p;
+      while (p != end_ && static_cast<unsigned>(*p - '0') < 10) {
+        mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+        ++digits;
+        ++scale;
+        ++p;
+        if (digits > 19) return general(start, value);
+      }
+    }
+    if (p != end_ && !ends_token(*p)) return general(start, value);
+    if (digits == 0 || mantissa > (std::uint64_t{1} << 53) || scale > 22) return general(start, value);
+    static constexpr double powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const double magnitude = static_cast<double>(mantissa) / powers_of_ten[scale];
+    value = negative ? -magnitude : magnitude;
+    p_ = p;
+    return true;
+  }
+
+  // Any other number text: the whole token through parse_number.
+  bool general(const char* start, double& value) noexcept {
+    const char* p = start;
+    while (p != end_ && !ends_token(*p)) ++p;
+    if (!parse_number(std::string_view(start, static_cast<std::size_t>(p - start)), value)) return false;
+    p_ = p;
+    return true;
+  }
+
+  const char* p_;
+  const char* const end_;
+};
+
+}  // namespace
+
 bool polygon_rings_from_str(std::string_view text, std::vector<quillmere::LineString>& rings, ErrorText& error) {
+  if (PolygonScan(text).read(rings)) {
+    error = nullptr;
+    return true;
+  }
   TokenStream tokens(text);
   const Token first = tokens.next();
   if (first.kind != Token::Kind::Word || !keyword_is(first.text, "POLYGON")) return false;
