@@ -1,4 +1,3 @@
-#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -12,23 +11,23 @@ namespace {
 constexpr double powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// "00" to "99": two digits per lookup.
-constexpr auto digit_pairs = [] {
-  std::array<char, 200> table{};
-  for (int i = 0; i < 100; ++i) {
-    table[2 * i] = static_cast<char>('0' + i / 10);
-    table[2 * i + 1] = static_cast<char>('0' + i % 10);
-  }
-  return table;
-}();
-
-// Writes the n digits of v < 10^n (leading zeros included), n even.
-inline void put_digits(char* out, std::uint32_t v, int n) noexcept {
-  for (int i = n - 2; i >= 0; i -= 2) {
-    std::memcpy(out + i, &digit_pairs[2 * (v % 100)], 2);
-    v /= 100;
-  }
+// The eight decimal digits of v < 10^8 as byte values 0-9, the first digit
+// in the lowest byte: all digits at once in one register (halves, then
+// quarters, then single digits, each by multiply-and-shift).
+inline std::uint64_t eight_digits(std::uint32_t v) noexcept {
+  const std::uint64_t merged = (v / 10000) | (static_cast<std::uint64_t>(v % 10000) << 32);
+  const std::uint64_t top = ((merged * 10486) >> 20) & ((0x7FULL << 32) | 0x7F);  // /100 per half
+  const std::uint64_t bottom = merged - 100 * top;
+  const std::uint64_t hundreds = (bottom << 16) + top;
+  std::uint64_t tens = (hundreds * 103) >> 10;  // /10 per quarter
+  tens &= (0xFULL << 48) | (0xFULL << 32) | (0xFULL << 16) | 0xF;
+  tens += (hundreds - 10 * tens) << 8;
+  return tens;
 }
+
+constexpr std::uint64_t ascii_zeros = 0x3030303030303030ULL;
+
+inline void store(char* out, unsigned __int128 bytes) noexcept { std::memcpy(out, &bytes, sizeof bytes); }
 
 // Values with at most 15 significant digits (most real coordinates): scale
 // to an integer m of 15 digits and check that m / 10^p reads back as the
@@ -59,31 +58,32 @@ char* short_number(double magnitude, char* o) noexcept {
   const double m = (scaled + 0x1p52) - 0x1p52;
   if (!(m >= 1e14 && m < 1e15) || m / powers_of_ten[p] != magnitude) return nullptr;
 
-  // All 15 digits of m (the first is nonzero), then the count k without
-  // trailing zeros; the spare bytes let the copies below be fixed-size.
+  // The 15 digits of m (the first is nonzero) as "0" + 7 digits and 8
+  // digits, and their count k without trailing zeros.
   const auto integer = static_cast<std::uint64_t>(m);
-  char d[32];
-  const auto high = static_cast<std::uint32_t>(integer / 100000000);  // 7 digits
-  const auto low = static_cast<std::uint32_t>(integer % 100000000);   // 8 digits
-  d[0] = static_cast<char>('0' + high / 1000000);
-  put_digits(d + 1, high % 1000000, 6);
-  put_digits(d + 7, low, 8);
-  std::memset(d + 15, '0', sizeof d - 15);
-  int k = 15;
-  while (d[k - 1] == '0') --k;
+  const std::uint64_t high = eight_digits(static_cast<std::uint32_t>(integer / 100000000));
+  const std::uint64_t low = eight_digits(static_cast<std::uint32_t>(integer % 100000000));
+  const int k = low != 0 ? 15 - __builtin_clzll(low) / 8 : 7 - __builtin_clzll(high) / 8;
+  // d1...d15 in text order in the low 15 bytes.
+  const unsigned __int128 digits =
+      (static_cast<unsigned __int128>(low + ascii_zeros) << 56) | ((high + ascii_zeros) >> 8);
 
   const int e = 15 - p;  // value = 0.d1...dk x 10^e, with -6 <= e <= 15
   if (e <= 0) {
     // "0." and up to six zeros, then the digits.
     std::memcpy(o, "0.000000", 8);
     o += 2 - e;
-    std::memcpy(o, d, 16);
+    store(o, digits);
     return o + k;
   }
-  std::memcpy(o, d, 16);
-  if (k <= e) return o + e;  // trailing zeros of d fill the integer part
-  o[e] = '.';
-  std::memcpy(o + e + 1, d + e, 16);
+  if (e >= k) {
+    store(o, digits);  // the trailing zeros of the 15 digits fill the integer part
+    return o + e;
+  }
+  // The point goes in after digit e (1 <= e <= 14).
+  const int shift = 8 * e;
+  const unsigned __int128 head = digits & ((static_cast<unsigned __int128>(1) << shift) - 1);
+  store(o, head | (static_cast<unsigned __int128>('.') << shift) | ((digits >> shift) << (shift + 8)));
   return o + k + 1;
 }
 
