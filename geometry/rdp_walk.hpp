@@ -42,7 +42,11 @@ std::size_t rdp_split_position(const CoordAt& coord_at, std::size_t lo, std::siz
 template <class CoordAt, class Keep>
 void rdp_walk(std::size_t n, const CoordAt& coord_at, double tolerance, Keep&& keep) {
   if (n == 0) return;
-  std::vector<std::size_t> ends{n - 1};
+  // One stack per thread, reused across rings: most rings are small, and a
+  // fresh list per ring would cost several allocations as it deepens.
+  thread_local std::vector<std::size_t> ends;
+  ends.clear();
+  ends.push_back(n - 1);
   std::size_t lo = 0;
   while (!ends.empty()) {
     const std::size_t hi = ends.back();
@@ -55,6 +59,8 @@ void rdp_walk(std::size_t n, const CoordAt& coord_at, double tolerance, Keep&& k
       ends.pop_back();
     }
   }
+  // A deep walk of a huge ring does not keep its stack for the thread's life.
+  if (ends.capacity() > 4096) std::vector<std::size_t>().swap(ends);
   keep(n - 1);
 }
 

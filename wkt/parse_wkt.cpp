@@ -320,6 +320,8 @@ class PolygonScan {
     }
     out.reserve(scratch.size() + 1);
     out.assign(scratch.begin(), scratch.end());
+    // The list of a huge ring is not kept for the thread's life.
+    if (scratch.capacity() > 65536) std::vector<quillmere::Coord>().swap(scratch);
     return true;
   }
 
