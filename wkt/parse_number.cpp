@@ -57,6 +57,27 @@ std::int64_t decimal_exponent(std::string_view digits_and_point, std::string_vie
 
 }  // namespace
 
+bool extended_decimal(std::uint64_t mantissa, int q, double& magnitude) noexcept {
+  // Up to 19 digits (typical full-precision coordinates): one operation in
+  // x87 extended precision, where mantissa and 10^q (q <= 27) are still
+  // exact. The one rounding to 64 bits can only make the rounding to 53 bits
+  // wrong when it lands next to a halfway point of two doubles (the 11 bits
+  // below the double's last bit near 0x400); those rare texts are left to
+  // the general conversion.
+  static constexpr long double long_powers_of_ten[] = {
+      1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
+      1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
+  static_assert(std::numeric_limits<long double>::digits == 64);
+  const auto m = static_cast<long double>(mantissa);
+  const long double extended = q < 0 ? m / long_powers_of_ten[-q] : m * long_powers_of_ten[q];
+  std::uint64_t significand;
+  std::memcpy(&significand, &extended, sizeof significand);  // x87: the 64-bit significand comes first
+  const unsigned below = static_cast<unsigned>(significand & 0x7FF);
+  if (below >= 0x3FF && below <= 0x401) return false;
+  magnitude = static_cast<double>(extended);
+  return true;
+}
+
 bool parse_number(std::string_view text, double& value) noexcept {
   std::size_t i = 0;
   bool negative = false;
@@ -128,41 +149,14 @@ bool parse_number(std::string_view text, double& value) noexcept {
   }
   const auto scale = static_cast<std::int64_t>(frac_end - frac_begin);
 
-  // Exact fast path: a mantissa of at most 2^53 and a power of ten of at
-  // most 10^22 are both exact doubles, so one IEEE multiplication or
-  // division gives the correctly rounded value.
-  static constexpr double powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  const std::int64_t q = exponent - scale;
   // The exponent stops growing at the cap, so q is exact only below it.
+  const std::int64_t q = exponent - scale;
   const bool q_exact = exponent > -100000 && exponent < 100000 && scale < 100000;
-  if (q_exact && significant <= 19 && mantissa <= (std::uint64_t{1} << 53) && q >= -22 && q <= 22) {
-    const auto m = static_cast<double>(mantissa);
-    const double magnitude = q < 0 ? m / powers_of_ten[-q] : m * powers_of_ten[q];
+  double magnitude = 0.0;
+  if (q_exact && significant <= 19 && q >= -27 && q <= 27 &&
+      exact_decimal(mantissa, static_cast<int>(q), magnitude)) {
     value = negative ? -magnitude : magnitude;
     return true;
-  }
-  // Up to 19 digits (typical full-precision coordinates): the same in x87
-  // extended precision, where mantissa and 10^q (q <= 27) are still exact.
-  // The one rounding to 64 bits can only make the rounding to 53 bits wrong
-  // when it lands next to a halfway point of two doubles (the 11 bits below
-  // the double's last bit near 0x400); those rare texts go to from_chars.
-  static constexpr long double long_powers_of_ten[] = {
-      1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
-      1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
-  if (q_exact && significant <= 19 && q >= -27 && q <= 27) {
-    static_assert(std::numeric_limits<long double>::digits == 64);
-    const auto m = static_cast<long double>(mantissa);
-    const long double extended = q < 0 ? m / long_powers_of_ten[-q] : m * long_powers_of_ten[q];
-    std::uint64_t significand;
-    std::memcpy(&significand, &extended, sizeof significand);  // x87: the 64-bit significand comes first
-    const unsigned below = static_cast<unsigned>(significand & 0x7FF);
-    if (below < 0x3FF || below > 0x401) {
-      const auto magnitude = static_cast<double>(extended);
-      value = negative ? -magnitude : magnitude;
-      return true;
-    }
   }
 
   // from_chars takes no "+", but does take "-": hand it the text from the

@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "wkt.hpp"
@@ -339,31 +340,62 @@ class PolygonScan {
     // point (leading zeros only make the significant count smaller).
     std::uint64_t mantissa = 0;
     int digits = 0;
+    // Integer parts are short: one digit at a time.
+    while (p != end_ && static_cast<unsigned>(*p - '0') < 10) {
+      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+      ++p;
+      if (++digits > 19) return general(start, value);
+    }
     int scale = 0;
+    if (p != end_ && *p == '.') {
+      ++p;
+      const int before = digits;
+      if (!digit_run(p, mantissa, digits)) return general(start, value);
+      scale = digits - before;
+    }
+    if (p != end_ && !ends_token(*p)) return general(start, value);
+    double magnitude = 0.0;
+    if (digits == 0 || scale > 27 || !exact_decimal(mantissa, -scale, magnitude)) return general(start, value);
+    value = negative ? -magnitude : magnitude;
+    p_ = p;
+    return true;
+  }
+
+  // Appends the run of digits at p to the mantissa, eight at a time where
+  // the text has eight more bytes; false once there are over 19 digits (the
+  // mantissa is then not used).
+  bool digit_run(const char*& p, std::uint64_t& mantissa, int& digits) const noexcept {
+    static constexpr std::uint64_t powers[] = {1,      10,      100,      1000,      10000,
+                                               100000, 1000000, 10000000, 100000000};
+    while (end_ - p >= 8) {
+      std::uint64_t bytes;
+      std::memcpy(&bytes, p, sizeof bytes);
+      // Per byte: zero exactly for '0'-'9'. A carry out of a byte only
+      // reaches later bytes, behind a byte that already is not a digit.
+      const std::uint64_t marks = ((bytes & 0xF0F0F0F0F0F0F0F0) |
+                                   (((bytes + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) >> 4)) ^
+                                  0x3333333333333333;
+      const int n = marks == 0 ? 8 : __builtin_ctzll(marks) / 8;
+      if (n > 0) {
+        // The n digits moved to the top bytes (leading zeros below), then
+        // combined in pairs, fours and eights.
+        std::uint64_t v = (bytes - 0x3030303030303030) << (8 * (8 - n));
+        v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
+        v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
+        v = (v * 10000 + (v >> 32)) & 0x00000000FFFFFFFF;
+        mantissa = mantissa * powers[n] + v;
+        digits += n;
+        p += n;
+        if (digits > 19) return false;
+      }
+      if (n < 8) return true;
+    }
     while (p != end_ && static_cast<unsigned>(*p - '0') < 10) {
       mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
       ++digits;
       ++p;
-      if (digits > 19) return general(start, value);
+      if (digits > 19) return false;
     }
-    if (p != end_ && *p == '.') {
-      ++p;
-      while (p != end_ && static_cast<unsigned>(*p - '0') < 10) {
-        mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-        ++digits;
-        ++scale;
-        ++p;
-        if (digits > 19) return general(start, value);
-      }
-    }
-    if (p != end_ && !ends_token(*p)) return general(start, value);
-    if (digits == 0 || mantissa > (std::uint64_t{1} << 53) || scale > 22) return general(start, value);
-    static constexpr double powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const double magnitude = static_cast<double>(mantissa) / powers_of_ten[scale];
-    value = negative ? -magnitude : magnitude;
-    p_ = p;
     return true;
   }
 
