@@ -264,7 +264,7 @@ class PolygonScan {
  public:
   explicit PolygonScan(std::string_view text) noexcept : p_(text.data()), end_(text.data() + text.size()) {}
 
-  bool read(std::vector<quillmere::LineString>& rings) {
+  bool read(quillmere::Polygon& polygon) {
     skip_whitespace();
     if (end_ - p_ < 7) return false;
     for (int i = 0; i < 7; ++i) {
@@ -275,16 +275,20 @@ class PolygonScan {
     // else is for the token path.
     skip_whitespace();
     if (!take('(')) return false;
-    rings.clear();
-    for (;;) {
+    // The exterior on its own: most polygons have no interiors, and need no
+    // list of rings.
+    quillmere::LineString exterior;
+    std::vector<quillmere::LineString> interiors;
+    for (bool first = true;; first = false) {
       skip_whitespace();
       if (!take('(')) return false;
-      quillmere::LineString& ring = rings.emplace_back();
-      if (!read_ring(ring.coords)) return false;
+      if (!read_ring(first ? exterior.coords : interiors.emplace_back().coords)) return false;
       skip_whitespace();
-      if (take(')')) return true;  // nothing after the geometry is read
+      if (take(')')) break;  // nothing after the geometry is read
       if (!take(',')) return false;
     }
+    polygon = quillmere::Polygon(std::move(exterior), std::move(interiors));
+    return true;
   }
 
  private:
@@ -414,11 +418,9 @@ class PolygonScan {
 
 }  // namespace
 
+bool scan_polygon(std::string_view text, quillmere::Polygon& polygon) { return PolygonScan(text).read(polygon); }
+
 bool polygon_rings_from_str(std::string_view text, std::vector<quillmere::LineString>& rings, ErrorText& error) {
-  if (PolygonScan(text).read(rings)) {
-    error = nullptr;
-    return true;
-  }
   TokenStream tokens(text);
   const Token first = tokens.next();
   if (first.kind != Token::Kind::Word || !keyword_is(first.text, "POLYGON")) return false;

@@ -6,6 +6,8 @@
 namespace quillmere::wkt {
 
 quillmere::Polygon read_polygon_from_wkt(std::string_view text) {
+  quillmere::Polygon scanned;
+  if (scan_polygon(text, scanned)) return scanned;
   // Polygon texts, the only ones that can succeed, skip the tree.
   std::vector<quillmere::LineString> rings;
   ErrorText parse_error = nullptr;

@@ -182,6 +182,12 @@ ErrorText from_tokens_with_parens(TokenStream& tokens, GeometryCollection& out);
 // nothing, when the text does not begin with that keyword.
 bool polygon_rings_from_str(std::string_view text, std::vector<quillmere::LineString>& rings, ErrorText& error);
 
+// The usual shape of a POLYGON text read with one tight scan into the
+// polygon (rings closed). Returns false, deciding nothing, for anything the
+// scan does not take on (EMPTY, a NUL, a "+", a token out of place, an
+// unreadable number, any error): polygon_rings_from_str then decides.
+bool scan_polygon(std::string_view text, quillmere::Polygon& polygon);
+
 // ---- Conversion into the shared geometry types ---------------------------------
 
 namespace geo_types_from_wkt {
