@@ -27,11 +27,13 @@ PyObject* smooth_and_simplify_polygons_from_wkts_impl(std::span<const std::strin
   // buffer of that piece: a few allocations in all instead of one string per
   // result, and each result polygon is released by the worker that wrote it.
   struct Written {
+    std::span<const std::string_view> texts;
     std::vector<Polygon> results;
     std::vector<std::string_view> views;
     std::mutex mutex;
     std::vector<wkt::TextSink> sinks;
   } written;
+  written.texts = texts;
   {
     std::vector<Polygon> polygons = read_polygons_from_wkts(texts);
     written.results = smooth_simplify_polygons(std::move(polygons), smoothing_iterations, tolerance);
@@ -41,7 +43,12 @@ PyObject* smooth_and_simplify_polygons_from_wkts_impl(std::span<const std::strin
       written.results.size(),
       [](void* context, std::size_t begin, std::size_t end) {
         auto& w = *static_cast<Written*>(context);
+        // Made at once for about the input's size (the output of k = 0
+        // is about as long), so that growing rarely copies.
         wkt::TextSink sink;
+        std::size_t expected = 0;
+        for (std::size_t i = begin; i < end; ++i) expected += w.texts[i].size();
+        sink.reserve(expected + 64);
         std::vector<std::size_t> starts(end - begin + 1);
         for (std::size_t i = begin; i < end; ++i) {
           starts[i - begin] = sink.size();

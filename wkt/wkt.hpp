@@ -246,6 +246,10 @@ class TextSink {
     if (capacity_ - size_ < n) grow(n);
     return data_ + size_;
   }
+  // Room for n bytes in all, made at once.
+  void reserve(std::size_t n) {
+    if (capacity_ - size_ < n) grow(n);
+  }
   // Makes the bytes up to `end` (written after room()) part of the text.
   void commit(const char* end) noexcept { size_ = static_cast<std::size_t>(end - data_); }
   void append(std::string_view s) {
