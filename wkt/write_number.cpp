@@ -92,10 +92,14 @@ char* short_number(double magnitude, char* o) noexcept {
 void general_digits(double magnitude, char* digits, int& k, int& e) noexcept {
   char sci[40];
   const auto result = std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific);
-  k = 0;
-  const char* p = sci;
-  for (; p < result.ptr && *p != 'e'; ++p) {
-    if (*p != '.') digits[k++] = *p;
+  // "d" or "d.ddd", then the exponent: the digits are the first one and
+  // those after the point.
+  const auto* p = static_cast<const char*>(std::memchr(sci, 'e', static_cast<std::size_t>(result.ptr - sci)));
+  digits[0] = sci[0];
+  k = 1;
+  if (p - sci > 2) {
+    std::memcpy(digits + 1, sci + 2, static_cast<std::size_t>(p - sci - 2));
+    k = static_cast<int>(p - sci - 1);
   }
   ++p;  // 'e'
   const bool negative_exponent = *p == '-';
