@@ -10,7 +10,7 @@ SANITIZER_PRELOAD := $(shell gcc -print-file-name=libasan.so) $(shell gcc -print
 install:
 	$(PYTHON) -m pip install .
 
-test: test-cpp test-python
+test: test-cpp test-python test-sanitize
 
 test-cpp:
 	cmake -S . -B build/test -G Ninja -DQUILLMERE_BUILD_TESTS=ON -DQUILLMERE_BUILD_MODULE=OFF
