@@ -152,25 +152,33 @@ std::size_t live_worker_threads() noexcept;
 // ---- Batch map -------------------------------------------------------------
 
 namespace detail {
-template <class In, class F, class Run>
-auto batch_map_with(std::span<const In> in, F& f, Run&& run)
+// Result i = f(in[i]) written into place; with Consume, each element is also
+// released by the worker that mapped it, so large inputs are freed in
+// parallel rather than afterwards on the calling thread.
+template <bool Consume, class In, class F, class Run>
+auto batch_map_with(In* in, std::size_t n, F& f, Run&& run)
     -> std::vector<std::decay_t<std::invoke_result_t<F&, const In&>>> {
   using Out = std::decay_t<std::invoke_result_t<F&, const In&>>;
-  std::vector<Out> out(in.size());
+  std::vector<Out> out(n);
   struct Context {
-    std::span<const In> in;
+    In* in;
     Out* out;
     F* f;
   } ctx{in, out.data(), &f};
   run(
-      in.size(),
+      n,
       [](void* c, std::size_t begin, std::size_t end) {
         auto& x = *static_cast<Context*>(c);
-        for (std::size_t i = begin; i < end; ++i) x.out[i] = (*x.f)(x.in[i]);
+        for (std::size_t i = begin; i < end; ++i) {
+          x.out[i] = (*x.f)(static_cast<const In&>(x.in[i]));
+          if constexpr (Consume) x.in[i] = In();
+        }
       },
       &ctx);
   return out;
 }
+
+inline void run_on_process_pool(std::size_t n, PieceFn piece, void* ctx) { run_batch(n, piece, ctx); }
 }  // namespace detail
 
 // Order-preserving batch map: result i is f(in[i]); on failure the exception
@@ -178,15 +186,25 @@ auto batch_map_with(std::span<const In> in, F& f, Run&& run)
 template <class In, class F>
 auto batch_map(std::span<const In> in, F&& f)
     -> std::vector<std::decay_t<std::invoke_result_t<F&, const In&>>> {
-  return detail::batch_map_with(in, f, [](std::size_t n, PieceFn piece, void* ctx) { run_batch(n, piece, ctx); });
+  return detail::batch_map_with<false>(in.data(), in.size(), f, detail::run_on_process_pool);
+}
+
+// The same, consuming the input list: it is released by the time the map
+// returns, each element on the worker that mapped it.
+template <class In, class F>
+auto batch_map(std::vector<In>&& in, F&& f)
+    -> std::vector<std::decay_t<std::invoke_result_t<F&, const In&>>> {
+  auto out = detail::batch_map_with<true>(in.data(), in.size(), f, detail::run_on_process_pool);
+  std::vector<In>().swap(in);
+  return out;
 }
 
 // The same on a given pool.
 template <class In, class F>
 auto batch_map(ThreadPool& pool, std::span<const In> in, F&& f)
     -> std::vector<std::decay_t<std::invoke_result_t<F&, const In&>>> {
-  return detail::batch_map_with(in, f,
-                                [&pool](std::size_t n, PieceFn piece, void* ctx) { pool.run_batch(n, piece, ctx); });
+  return detail::batch_map_with<false>(
+      in.data(), in.size(), f, [&pool](std::size_t n, PieceFn piece, void* ctx) { pool.run_batch(n, piece, ctx); });
 }
 
 }  // namespace quillmere::pool
