@@ -100,44 +100,42 @@ const FunctionDescription kFcDescription{
     "smooth_and_simplify_polygon_fc",
     {"geojson", "smoothing_iterations", "simplify_tolerance_m"}};
 
-PyObject* smooth_and_simplify_polygons_from_wkts(PyObject*, PyObject* args, PyObject* kwargs) {
+// The call wrapper shared by both functions: bind, convert the parameters in
+// order (the first with `extract_first`), run the pipeline, and turn every
+// C++ failure into a Python exception. The temporaries keep the text views
+// alive until the call returns.
+template <class First, class ExtractFirst, class Pipeline>
+PyObject* call(const FunctionDescription& description, PyObject* args, PyObject* kwargs,
+               ExtractFirst extract_first, Pipeline pipeline) {
   CallTemporaries temporaries;
   ArgumentSlots slots;
-  if (!bind_arguments(kWktsDescription, args, kwargs, slots)) return nullptr;
-  std::vector<std::string_view> texts;
+  if (!bind_arguments(description, args, kwargs, slots)) return nullptr;
+  First first{};
   std::uint64_t iterations = 0;
   double tolerance = 0.0;
-  if (!extract_str_sequence(slots[0], "polygon_wkts", temporaries, texts) ||
-      !extract_u64(slots[1], "smoothing_iterations", iterations) ||
-      !extract_f64(slots[2], "simplify_tolerance_m", tolerance)) {
+  if (!extract_first(slots[0], description.positional_parameter_names[0], temporaries, first) ||
+      !extract_u64(slots[1], description.positional_parameter_names[1], iterations) ||
+      !extract_f64(slots[2], description.positional_parameter_names[2], tolerance)) {
     return nullptr;
   }
   try {
-    return smooth_and_simplify_polygons_from_wkts_impl(texts, iterations, tolerance);
+    return pipeline(first, iterations, tolerance);
   } catch (...) {
     raise_current_exception();
     return nullptr;
   }
 }
 
+PyObject* smooth_and_simplify_polygons_from_wkts(PyObject*, PyObject* args, PyObject* kwargs) {
+  return call<std::vector<std::string_view>>(
+      kWktsDescription, args, kwargs, extract_str_sequence,
+      [](const std::vector<std::string_view>& texts, std::uint64_t iterations, double tolerance) {
+        return smooth_and_simplify_polygons_from_wkts_impl(texts, iterations, tolerance);
+      });
+}
+
 PyObject* smooth_and_simplify_polygon_fc(PyObject*, PyObject* args, PyObject* kwargs) {
-  CallTemporaries temporaries;
-  ArgumentSlots slots;
-  if (!bind_arguments(kFcDescription, args, kwargs, slots)) return nullptr;
-  std::string_view geojson;
-  std::uint64_t iterations = 0;
-  double tolerance = 0.0;
-  if (!extract_str(slots[0], "geojson", temporaries, geojson) ||
-      !extract_u64(slots[1], "smoothing_iterations", iterations) ||
-      !extract_f64(slots[2], "simplify_tolerance_m", tolerance)) {
-    return nullptr;
-  }
-  try {
-    return smooth_and_simplify_polygon_fc_impl(geojson, iterations, tolerance);
-  } catch (...) {
-    raise_current_exception();
-    return nullptr;
-  }
+  return call<std::string_view>(kFcDescription, args, kwargs, extract_str, smooth_and_simplify_polygon_fc_impl);
 }
 
 // ---- module ----------------------------------------------------------------
