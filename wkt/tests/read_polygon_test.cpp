@@ -39,6 +39,23 @@ std::string through_the_tree(std::string_view text, quillmere::Polygon& out) {
 }
 
 // POLYGON texts are read without the tree; outcomes must be identical.
+// Reading must agree with the tree: the same polygon (bit for bit, NaN-safe:
+// compared through the written texts) or the same error. Counts polygons.
+void expect_read_like_the_tree(const std::string& text, int& polygons) {
+  quillmere::Polygon expected;
+  const std::string expected_error = through_the_tree(text, expected);
+  const std::string message = stop_message(text);
+  if (expected_error.empty()) {
+    ASSERT_EQ(message, "(read)") << text;
+    const auto got = read_polygon_from_wkt(text);
+    ASSERT_EQ(polygon_to_wkt_string(got), polygon_to_wkt_string(expected)) << text;
+    ASSERT_EQ(got.interiors().size(), expected.interiors().size()) << text;
+    ++polygons;
+  } else {
+    ASSERT_NE(message.find(expected_error), std::string::npos) << text << " -> " << message;
+  }
+}
+
 TEST(ReadPolygon, DirectReadingMatchesTheTree) {
   const char* pieces[] = {"(", "(", "(", ")", ")", ")", ",", ",", ",", "0", "1.5", "-2", "EMPTY",
                           "x", "1x", "POINT", "-nan", "1e400"};
@@ -51,19 +68,7 @@ TEST(ReadPolygon, DirectReadingMatchesTheTree) {
       text += random() % 3 ? "" : " ";
       text += pieces[random() % std::size(pieces)];
     }
-    quillmere::Polygon expected;
-    std::string expected_error = through_the_tree(text, expected);
-    std::string message = stop_message(text);
-    if (expected_error.empty()) {
-      ASSERT_EQ(message, "(read)") << text;
-      const auto got = read_polygon_from_wkt(text);
-      // Same coordinates bit for bit (NaN-safe): compare the written texts.
-      ASSERT_EQ(polygon_to_wkt_string(got), polygon_to_wkt_string(expected)) << text;
-      ASSERT_EQ(got.interiors().size(), expected.interiors().size()) << text;
-      ++polygons;
-    } else {
-      ASSERT_NE(message.find(expected_error), std::string::npos) << text << " -> " << message;
-    }
+    ASSERT_NO_FATAL_FAILURE(expect_read_like_the_tree(text, polygons));
   }
   EXPECT_GT(polygons, 100);
 }
@@ -107,18 +112,7 @@ TEST(ReadPolygon, ScannedTextsMatchTheTree) {
         default: text.insert(at, 1, text[at]); break;
       }
     }
-    quillmere::Polygon expected;
-    const std::string expected_error = through_the_tree(text, expected);
-    const std::string message = stop_message(text);
-    if (expected_error.empty()) {
-      ASSERT_EQ(message, "(read)") << text;
-      const auto got = read_polygon_from_wkt(text);
-      ASSERT_EQ(polygon_to_wkt_string(got), polygon_to_wkt_string(expected)) << text;
-      ASSERT_EQ(got.interiors().size(), expected.interiors().size()) << text;
-      ++polygons;
-    } else {
-      ASSERT_NE(message.find(expected_error), std::string::npos) << text << " -> " << message;
-    }
+    ASSERT_NO_FATAL_FAILURE(expect_read_like_the_tree(text, polygons));
   }
   EXPECT_GT(polygons, 10000);
   EXPECT_LT(polygons, 90000);
