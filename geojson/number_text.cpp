@@ -68,21 +68,7 @@ char* write_number_text(double value, char* out) noexcept {
   char digits[24];
   int n = 0;
   int e = 0;  // scientific exponent: 10^e <= |value| < 10^(e+1)
-  if (!shortest_digits_fast(std::fabs(value), digits, n, e)) {
-    // Scientific form gives the shortest digits d1[.d2...]e(+|-)x directly.
-    char sci[32];
-    char* sci_end = std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific).ptr;
-    const char* s = sci;
-    while (*s != 'e') {
-      if (*s != '.') digits[n++] = *s;
-      ++s;
-    }
-    ++s;  // 'e'
-    bool negative_exponent = *s == '-';
-    ++s;  // sign
-    for (; s != sci_end; ++s) e = e * 10 + (*s - '0');
-    if (negative_exponent) e = -e;
-  }
+  if (!shortest_digits_fast(std::fabs(value), digits, n, e)) n = shortest_digits(std::fabs(value), digits, e);
   const int m = e + 1;  // 10^(m-1) <= |value| < 10^m
   const int k = m - n;  // value = digits * 10^k
 

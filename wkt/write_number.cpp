@@ -1,4 +1,3 @@
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -87,28 +86,6 @@ char* short_number(double magnitude, char* o) noexcept {
   return o + k + 1;
 }
 
-// Shortest round-trip digits d1...dk and exponent from the general
-// conversion's scientific form "d[.ddd]e[+-]XX".
-void general_digits(double magnitude, char* digits, int& k, int& e) noexcept {
-  char sci[40];
-  const auto result = std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific);
-  // "d" or "d.ddd", then the exponent: the digits are the first one and
-  // those after the point.
-  const auto* p = static_cast<const char*>(std::memchr(sci, 'e', static_cast<std::size_t>(result.ptr - sci)));
-  digits[0] = sci[0];
-  k = 1;
-  if (p - sci > 2) {
-    std::memcpy(digits + 1, sci + 2, static_cast<std::size_t>(p - sci - 2));
-    k = static_cast<int>(p - sci - 1);
-  }
-  ++p;  // 'e'
-  const bool negative_exponent = *p == '-';
-  ++p;  // sign
-  int exponent = 0;
-  for (; p < result.ptr; ++p) exponent = exponent * 10 + (*p - '0');
-  e = (negative_exponent ? -exponent : exponent) + 1;
-}
-
 }  // namespace
 
 char* write_number_to(char* o, double value) noexcept {
@@ -130,9 +107,9 @@ char* write_number_to(char* o, double value) noexcept {
   const double magnitude = std::fabs(value);
   if (char* end = short_number(magnitude, o)) return end;
   char digits[24];
-  int k = 0;
   int e = 0;
-  general_digits(magnitude, digits, k, e);
+  const int k = shortest_digits(magnitude, digits, e);
+  ++e;  // value = 0.d1...dk x 10^e
 
   if (e <= 0) {
     *o++ = '0';
