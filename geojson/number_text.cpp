@@ -6,13 +6,11 @@
 #include <cstring>
 
 #include "geojson.hpp"
+#include "pow10.hpp"
 
 namespace quillmere::json {
 
 namespace {
-
-constexpr double kExact10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // The shortest digits of a positive double that has a round-tripping decimal
 // form of at most 15 significant digits, found without the general algorithm.
@@ -28,18 +26,18 @@ bool shortest_digits_fast(double a, char* digits, int& digit_count, int& exponen
   if (!(a >= 1e-7 && a < 1e15)) return false;
   int m = 1;  // about the number of integer digits; an error of one is harmless
   if (a >= 1.0) {
-    while (m < 15 && a >= kExact10[m]) ++m;
+    while (m < 15 && a >= kPow10[m]) ++m;
   } else {
     m = 0;
-    while (m > -7 && a * kExact10[1 - m] < 1.0) --m;
+    while (m > -7 && a * kPow10[1 - m] < 1.0) --m;
   }
   int j = 15 - m;
   if (j < 0 || j > 22) return false;
-  const double p = a * kExact10[j];
+  const double p = a * kPow10[j];
   if (!(p < 1125899906842624.0)) return false;  // 2^50
   std::uint64_t s = static_cast<std::uint64_t>(p + 0.5);
   if (s == 0) return false;
-  const double back = static_cast<double>(s) / kExact10[j];
+  const double back = static_cast<double>(s) / kPow10[j];
   if (back != a) return false;
   while (s % 10 == 0) {
     s /= 10;

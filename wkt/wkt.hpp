@@ -110,6 +110,11 @@ bool parse_number(std::string_view text, double& value) noexcept;
 // The part of exact_decimal beyond one exact operation (out of line).
 bool extended_decimal(std::uint64_t mantissa, int q, double& magnitude) noexcept;
 
+// The powers of ten that are exact doubles, used by number reading and writing.
+inline constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // mantissa x 10^q correctly rounded, for a mantissa of at most 19 digits and
 // -27 <= q <= 27, when it can be had without the general conversion;
 // false otherwise (nothing decided).
@@ -117,12 +122,9 @@ inline bool exact_decimal(std::uint64_t mantissa, int q, double& magnitude) noex
   // A mantissa of at most 2^53 and a power of ten of at most 10^22 are both
   // exact doubles, so one IEEE multiplication or division gives the
   // correctly rounded value.
-  static constexpr double powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
   if (mantissa <= (std::uint64_t{1} << 53) && q >= -22 && q <= 22) {
     const auto m = static_cast<double>(mantissa);
-    magnitude = q < 0 ? m / powers_of_ten[-q] : m * powers_of_ten[q];
+    magnitude = q < 0 ? m / exact_powers_of_ten[-q] : m * exact_powers_of_ten[q];
     return true;
   }
   return extended_decimal(mantissa, q, magnitude);

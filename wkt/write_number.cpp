@@ -7,9 +7,6 @@
 namespace quillmere::wkt {
 namespace {
 
-constexpr double powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 // The eight decimal digits of v < 10^8 as byte values 0-9, the first digit
 // in the lowest byte: all digits at once in one register (halves, then
 // quarters, then single digits, each by multiply-and-shift).
@@ -44,18 +41,18 @@ char* short_number(double magnitude, char* o) noexcept {
   // before (or zeros after) the point, off by at most one.
   int p = 14 - ((binary_exponent * 78913) >> 18);
   if (p < 0 || p > 22) return nullptr;
-  double scaled = magnitude * powers_of_ten[p];
+  double scaled = magnitude * exact_powers_of_ten[p];
   if (scaled < 1e14) {
     if (++p > 22) return nullptr;
-    scaled = magnitude * powers_of_ten[p];
+    scaled = magnitude * exact_powers_of_ten[p];
   } else if (scaled >= 1e15) {
     if (--p < 0) return nullptr;
-    scaled = magnitude * powers_of_ten[p];
+    scaled = magnitude * exact_powers_of_ten[p];
   }
   // Round to the nearest integer (ties to even) by the 2^52 trick: exact
   // IEEE arithmetic for 0 <= scaled < 2^52, and no call into the C library.
   const double m = (scaled + 0x1p52) - 0x1p52;
-  if (!(m >= 1e14 && m < 1e15) || m / powers_of_ten[p] != magnitude) return nullptr;
+  if (!(m >= 1e14 && m < 1e15) || m / exact_powers_of_ten[p] != magnitude) return nullptr;
 
   // The 15 digits of m (the first is nonzero) as "0" + 7 digits and 8
   // digits, and their count k without trailing zeros.
