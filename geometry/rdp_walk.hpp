@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "geometry/geometry.hpp"
+#include "geometry/rdp_screen.hpp"
 #include "geometry/segment_distance.hpp"
 
 namespace quillmere {
@@ -21,10 +22,15 @@ namespace quillmere {
 // stretch whole). Ties keep the earlier point; NaN distances are never taken.
 // A split needs an inner point: the recursive definition would otherwise,
 // for a negative tolerance, split at the stretch's own start forever.
+// `screening` is null when estimates cannot decide for these points.
 template <class CoordAt>
-std::size_t rdp_split_position(const CoordAt& coord_at, std::size_t lo, std::size_t hi,
-                               double tolerance) {
+std::size_t rdp_split_position(const CoordAt& coord_at, std::size_t lo, std::size_t hi, double tolerance,
+                               const ScreenedTolerance* screening) {
   if (hi - lo < 2) return lo;
+  if (screening != nullptr) {
+    const std::size_t split = screened_split_position(coord_at, lo, hi, *screening);
+    if (split != undecided) return split;
+  }
   const SegmentDistance distance(coord_at(lo), coord_at(hi));
   std::size_t best = lo;
   double best_distance = 0.0;
@@ -45,12 +51,14 @@ void rdp_walk(std::size_t n, const CoordAt& coord_at, double tolerance, Keep&& k
   // One stack per thread, reused across rings: most rings are small, and a
   // fresh list per ring would cost several allocations as it deepens.
   thread_local std::vector<std::size_t> ends;
+  const ScreenedTolerance screening(tolerance);
+  const ScreenedTolerance* screened = screening.usable && screenable(n, coord_at) ? &screening : nullptr;
   ends.clear();
   ends.push_back(n - 1);
   std::size_t lo = 0;
   while (!ends.empty()) {
     const std::size_t hi = ends.back();
-    const std::size_t split = rdp_split_position(coord_at, lo, hi, tolerance);
+    const std::size_t split = rdp_split_position(coord_at, lo, hi, tolerance, screened);
     if (split != lo) {
       ends.push_back(split);
     } else {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -238,6 +239,60 @@ TEST(RdpWalk, MatchesTheRecursiveDefinitionOnRandomLines) {
     for (std::size_t i = 0; i < kept.size(); ++i) {
       ASSERT_EQ(kept[i].index, expected[i].index);
       ASSERT_TRUE(same_bits(kept[i].coord, expected[i].coord));
+    }
+  }
+}
+
+// Lines that make the estimate-first search work hardest: equal or nearly
+// equal distances, feet exactly at or beside the segment's ends, collinear
+// runs, and scales at and just past the ends of the screening range (past
+// them the plain scan runs).
+std::vector<Coord> screening_line(std::mt19937_64& rng, int kind, double scale) {
+  std::vector<Coord> line;
+  const std::size_t n = 5 + rng() % 60;
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double a = 2.0 * 3.141592653589793 * double(i) / double(n);
+    switch (kind) {
+      case 0:  // a regular polygon: many distances equal up to rounding
+        line.push_back({scale * std::cos(a), scale * std::sin(a)});
+        break;
+      case 1:  // feet exactly at 0 and 1 of the segment (0,0)-(scale,0)
+        line.push_back({scale * double(rng() % 2), scale * double(int(rng() % 7) - 3)});
+        break;
+      case 2:  // collinear with the ends
+        line.push_back({scale * double(i), 0.0});
+        break;
+      default:  // random, within a few units of the scale
+        line.push_back({scale * unit(rng), scale * unit(rng)});
+        break;
+    }
+  }
+  if (kind == 1) {
+    line.front() = {0.0, 0.0};
+    line.back() = {scale, 0.0};
+  }
+  if (kind == 0 || rng() % 2 == 0) line.back() = line.front();
+  return line;
+}
+
+TEST(RdpWalk, EstimateFirstSearchKeepsTheExactChoices) {
+  std::mt19937_64 rng(23);
+  const double scales[] = {1.0, 0x1p-199, 0x1p199, 0x1p-201, 0x1p201, 1e-7, 123.456};
+  for (int trial = 0; trial < 4000; ++trial) {
+    const double scale = scales[rng() % std::size(scales)];
+    const int kind = static_cast<int>(rng() % 4);
+    const std::vector<Coord> line = screening_line(rng, kind, scale);
+    // Tolerances at the distance the first split is decided on, and a unit
+    // in the last place either side, besides ordinary and unusable ones.
+    double first = 0.0;
+    for (std::size_t i = 1; i + 1 < line.size(); ++i) {
+      first = std::max(first, point_line_euclidean_distance(line.front(), line.back(), line[i]));
+    }
+    for (const double tolerance : {scale * 1e-3, scale * 0.3, 0x1p-1074, first, std::nextafter(first, 0.0),
+                                   std::nextafter(first, inf)}) {
+      SCOPED_TRACE("trial " + std::to_string(trial) + " kind " + std::to_string(kind));
+      ASSERT_TRUE(same_bits(rdp(line, tolerance), reference_rdp(line, tolerance)));
     }
   }
 }
