@@ -23,7 +23,25 @@ inline std::uint64_t eight_digits(std::uint32_t v) noexcept {
 
 constexpr std::uint64_t ascii_zeros = 0x3030303030303030ULL;
 
-inline void store(char* out, unsigned __int128 bytes) noexcept { std::memcpy(out, &bytes, sizeof bytes); }
+constexpr std::uint64_t integer_powers_of_ten[] = {1,
+                                                   10,
+                                                   100,
+                                                   1000,
+                                                   10000,
+                                                   100000,
+                                                   1000000,
+                                                   10000000,
+                                                   100000000,
+                                                   1000000000,
+                                                   10000000000,
+                                                   100000000000,
+                                                   1000000000000,
+                                                   10000000000000,
+                                                   100000000000000,
+                                                   1000000000000000,
+                                                   10000000000000000};
+
+inline void store8(char* out, std::uint64_t bytes) noexcept { std::memcpy(out, &bytes, sizeof bytes); }
 
 // Values with at most 15 significant digits (most real coordinates): scale
 // to an integer m of 15 digits and check that m / 10^p reads back as the
@@ -32,54 +50,60 @@ inline void store(char* out, unsigned __int128 bytes) noexcept { std::memcpy(out
 // last place, away, so m without its trailing zeros is the shortest
 // round-trip digit string. Writes those digits laid out positionally at
 // `o` and returns the end; null when the value takes the general conversion.
+// Every store is a whole 8-byte word: `o` has room for max_number_text.
 char* short_number(double magnitude, char* o) noexcept {
-  if (!(magnitude < 1e15) || magnitude < 1e-7) return nullptr;
+  if (!(magnitude < 1e8) || magnitude < 1e-7) return nullptr;
   std::uint64_t bits;
   std::memcpy(&bits, &magnitude, sizeof bits);
   const int binary_exponent = static_cast<int>(bits >> 52) - 1023;
-  // floor(binary_exponent * log10(2)): the value has about that many digits
-  // before (or zeros after) the point, off by at most one.
-  int p = 14 - ((binary_exponent * 78913) >> 18);
-  if (p < 0 || p > 22) return nullptr;
-  double scaled = magnitude * exact_powers_of_ten[p];
-  if (scaled < 1e14) {
-    if (++p > 22) return nullptr;
-    scaled = magnitude * exact_powers_of_ten[p];
-  } else if (scaled >= 1e15) {
-    if (--p < 0) return nullptr;
-    scaled = magnitude * exact_powers_of_ten[p];
-  }
+  // floor(binary_exponent * log10(2)) = t: the value is at least 10^t and
+  // below 2 * 10^(t+1), so scaling by 10^(14-t) lands in [1e14, 2e15); one
+  // step down when that reaches 1e15. Chosen without branches: the digit
+  // count of real data varies from number to number.
+  const int t = (binary_exponent * 78913) >> 18;
+  const int guess = 14 - t;
+  if (guess < 0 || guess > 22) return nullptr;
+  const int p = guess - (magnitude * exact_powers_of_ten[guess] >= 1e15);
+  const double scaled = magnitude * exact_powers_of_ten[p];
   // Round to the nearest integer (ties to even) by the 2^52 trick: exact
   // IEEE arithmetic for 0 <= scaled < 2^52, and no call into the C library.
   const double m = (scaled + 0x1p52) - 0x1p52;
   if (!(m >= 1e14 && m < 1e15) || m / exact_powers_of_ten[p] != magnitude) return nullptr;
 
-  // The 15 digits of m (the first is nonzero) as "0" + 7 digits and 8
-  // digits, and their count k without trailing zeros.
-  const auto integer = static_cast<std::uint64_t>(m);
-  const std::uint64_t high = eight_digits(static_cast<std::uint32_t>(integer / 100000000));
-  const std::uint64_t low = eight_digits(static_cast<std::uint32_t>(integer % 100000000));
-  const int k = low != 0 ? 15 - __builtin_clzll(low) / 8 : 7 - __builtin_clzll(high) / 8;
-  // d1...d15 in text order in the low 15 bytes.
-  const unsigned __int128 digits =
-      (static_cast<unsigned __int128>(low + ascii_zeros) << 56) | ((high + ascii_zeros) >> 8);
+  // The 15 digits and a zero as 16 characters in two words, the first
+  // character in the lowest byte, and how many precede the trailing zeros.
+  const std::uint64_t sixteen = static_cast<std::uint64_t>(m) * 10;
+  const std::uint64_t high = eight_digits(static_cast<std::uint32_t>(sixteen / 100000000));
+  const std::uint64_t low = eight_digits(static_cast<std::uint32_t>(sixteen % 100000000));
+  const int k = low != 0 ? 16 - __builtin_clzll(low) / 8 : 8 - __builtin_clzll(high) / 8;
+  const std::uint64_t first = high + ascii_zeros;
+  const std::uint64_t second = low + ascii_zeros;
 
-  const int e = 15 - p;  // value = 0.d1...dk x 10^e, with -6 <= e <= 15
+  const int e = 15 - p;  // digits before the point: -6 <= e <= 8
   if (e <= 0) {
     // "0." and up to six zeros, then the digits.
     std::memcpy(o, "0.000000", 8);
     o += 2 - e;
-    store(o, digits);
+    store8(o, first);
+    store8(o + 8, second);
     return o + k;
   }
-  if (e >= k) {
-    store(o, digits);  // the trailing zeros of the 15 digits fill the integer part
+  if (k <= e) {
+    // A whole number: the zeros of the 16 characters fill the integer part.
+    store8(o, first);
     return o + e;
   }
-  // The point goes in after digit e (1 <= e <= 14).
-  const int shift = 8 * e;
-  const unsigned __int128 head = digits & ((static_cast<unsigned __int128>(1) << shift) - 1);
-  store(o, head | (static_cast<unsigned __int128>('.') << shift) | ((digits >> shift) << (shift + 8)));
+  // The point goes in after character e (1 <= e <= 8, k > e so e < 16): the
+  // first word's characters from e on move one place up.
+  const std::uint64_t kept = ~0ULL >> (64 - 8 * e);
+  if (e < 8) {
+    store8(o, (first & kept) | (static_cast<std::uint64_t>('.') << (8 * e)) | ((first & ~kept) << 8));
+    o[8] = static_cast<char>(first >> 56);
+  } else {
+    store8(o, first);
+    o[8] = '.';
+  }
+  store8(o + 9, second);
   return o + k + 1;
 }
 
@@ -90,7 +114,9 @@ char* write_number_to(char* o, double value) noexcept {
     std::memcpy(o, "NaN", 3);
     return o + 3;
   }
-  if (std::signbit(value)) *o++ = '-';
+  // Without a branch: signs of real coordinates follow no pattern.
+  *o = '-';
+  o += std::signbit(value);
   if (std::isinf(value)) {
     std::memcpy(o, "inf", 3);
     return o + 3;
