@@ -94,6 +94,35 @@ void BM_RdpSmallRings(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * std::int64_t(point_count(rings)));
 }
 
+// Survey parcels: 4 to 40 vertices a few metres apart (in degrees), against
+// a tolerance that keeps nearly every vertex, so that every stretch splits
+// down to single segments.
+void BM_RdpParcels(benchmark::State& state) {
+  static const std::vector<Polygon> parcels = [] {
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> place(-80.0, 80.0);
+    std::uniform_real_distribution<double> spread(0.7, 1.0);
+    std::vector<Polygon> out;
+    for (std::size_t i = 0; i < 100'000; ++i) {
+      const std::size_t n = 4 + i % 37;
+      const double cx = place(rng);
+      const double cy = place(rng);
+      LineString ring;
+      for (std::size_t j = 0; j < n; ++j) {
+        const double angle = 6.283185307179586 * double(j) / double(n);
+        const double r = 1e-3 * spread(rng);
+        ring.coords.push_back({cx + r * std::cos(angle), cy + r * std::sin(angle)});
+      }
+      out.emplace_back(std::move(ring), std::vector<LineString>{});
+    }
+    return out;
+  }();
+  for (auto _ : state) {
+    for (const Polygon& ring : parcels) benchmark::DoNotOptimize(quillmere::simplify(ring, 1e-5));
+  }
+  state.SetItemsProcessed(state.iterations() * std::int64_t(point_count(parcels)));
+}
+
 // The per-polygon step of the batch: smooth 3 passes, then simplify.
 void BM_SmoothThenSimplifyBigRing(benchmark::State& state) {
   const Polygon& ring = big_ring();
@@ -107,6 +136,7 @@ BENCHMARK(BM_ChaikinBigRing)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RdpBigRing)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ChaikinSmallRings)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RdpSmallRings)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RdpParcels)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SmoothThenSimplifyBigRing)->Unit(benchmark::kMillisecond);
 
 }  // namespace

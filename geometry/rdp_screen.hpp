@@ -1,25 +1,26 @@
 // Deciding a stretch's split from estimated distances.
 //
-// The exact distance costs a libm hypot per stretch and two divisions per
-// point (and a hypot per point beside the segment's ends: every point of a
-// closed ring's first step). Most stretches of real rings are short, so
-// the per-stretch hypot alone dominated. The walk only needs to know
-// where to split, or that it must not, so an estimate of each squared
-// distance is computed instead (multiplications by 1/L2, no hypot, no
-// square root), within a relative 2^-46 of the exact distance's square.
-// When the largest estimate is clear of the tolerance and of every other
-// estimate by a relative 2^-40, the decision is the exact one; otherwise
-// the caller falls back to exact distances.
+// The exact distance costs a libm hypot and a division per stretch and two
+// divisions per point (and a hypot per point beside the segment's ends:
+// every point of a closed ring's first step). Most stretches of real rings
+// are short, so the per-stretch part alone dominated. The walk only needs
+// to know where to split, or that it must not, so an estimate of each
+// squared distance times L2 (the squared segment length) is computed
+// instead, with multiplications only, within a relative 2^-46 of the
+// exact distance's. When the largest estimate is clear of the tolerance
+// and of every other estimate by a relative 2^-40, the decision is the
+// exact one; otherwise the caller falls back to exact distances.
 //
-// The error bound needs every intermediate value in the normal range: each
-// coordinate must be 0 or of magnitude within [2^-200, 2^200], and the
-// tolerance within [2^-400, 2^400]. Then every nonzero difference of
-// coordinates is at least 2^-252, every product and sum used stays between
-// 2^-1000 and 2^1000 (past that only in values the decision does not use),
-// and only a final product may become subnormal, an absolute error of at
-// most 2^-1075 that a slack of 2^-1020 covers. Points whose foot lies
-// within 2^-30 of the segment's ends, where the estimate and the exact
-// formula might take different cases, leave the stretch undecided.
+// The error bound needs every value in the normal range: each coordinate
+// must be 0 or of magnitude within [2^-100, 2^100], and the tolerance
+// within [2^-100, 2^100]. Then every nonzero difference of coordinates is
+// at least 2^-152, a nonzero cross product at least 2^-356, and every
+// product used stays between 2^-800 and 2^800, as do the exact formula's
+// own steps, so all errors are relative and zeros are exact. Which case of
+// the formula applies follows from the foot's numerator n = (p - s).(e - s)
+// alone: n <= 0 is the start's case, n >= L2 the end's, and 0 < n <
+// L2 (1 - 2^-30) the segment's; in the narrow band left, where the
+// quotient might round to 1, the stretch is left undecided.
 #pragma once
 
 #include <algorithm>
@@ -30,9 +31,9 @@
 
 namespace quillmere {
 
-inline bool in_screening_range(double v, double low, double high) noexcept {
+inline bool in_screening_range(double v) noexcept {
   const double a = std::fabs(v);
-  return a == 0.0 || (a >= low && a <= high);
+  return a == 0.0 || (a >= 0x1p-100 && a <= 0x1p100);
 }
 
 // Whether every coordinate of the n points allows estimating.
@@ -41,23 +42,20 @@ bool screenable(std::size_t n, const CoordAt& coord_at) noexcept {
   bool ok = true;
   for (std::size_t i = 0; i < n; ++i) {
     const Coord c = coord_at(i);
-    ok &= in_screening_range(c.x, 0x1p-200, 0x1p200) & in_screening_range(c.y, 0x1p-200, 0x1p200);
+    ok &= in_screening_range(c.x) & in_screening_range(c.y);
   }
   return ok;
 }
 
-// The squared tolerance with its margins, once per walk.
+// The squared tolerance, once per walk.
 struct ScreenedTolerance {
   bool usable = false;
-  double below = 0.0;  // every distance is <= the tolerance when the top estimate is this far below
-  double above = 0.0;  // the top distance is > the tolerance when its estimate is this far above
+  double squared = 0.0;
 
   explicit ScreenedTolerance(double tolerance) noexcept {
-    if (tolerance > 0.0 && in_screening_range(tolerance, 0x1p-400, 0x1p400)) {
-      const double squared = tolerance * tolerance;
+    if (tolerance > 0.0 && in_screening_range(tolerance)) {
       usable = true;
-      below = squared * (1.0 - 0x1p-50);
-      above = squared * (1.0 + 0x1p-50);
+      squared = tolerance * tolerance;
     }
   }
 };
@@ -85,6 +83,7 @@ std::size_t screened_split_position(const CoordAt& coord_at, std::size_t lo, std
       second = std::max(second, q);
     }
   };
+  double scale = 1.0;  // the estimates are squared distances times this
   bool near_an_end = false;
   if (s == e) {
     for (std::size_t i = lo + 1; i < hi; ++i) {
@@ -94,29 +93,33 @@ std::size_t screened_split_position(const CoordAt& coord_at, std::size_t lo, std
       take(i, u * u + v * v);
     }
   } else {
-    constexpr double band = 0x1p-30;
     const double dx = e.x - s.x;
     const double dy = e.y - s.y;
-    const double inverse = 1.0 / (dx * dx + dy * dy);
+    const double l2 = dx * dx + dy * dy;
+    const double inner = l2 * (1.0 - 0x1p-30);
+    scale = l2;
     for (std::size_t i = lo + 1; i < hi; ++i) {
       const Coord p = coord_at(i);
       const double ax = p.x - s.x;
       const double ay = p.y - s.y;
-      const double bx = p.x - e.x;
-      const double by = p.y - e.y;
-      const double r = (ax * dx + ay * dy) * inverse;
-      const double cross = ax * dy - ay * dx;
-      const bool inside = r > band && r < 1.0 - band;
-      const bool outside = r < -band || r > 1.0 + band;
-      near_an_end |= !(inside || outside);
-      // Beyond an end the nearer end is the one the foot passed.
-      take(i, inside ? (cross * inverse) * cross : std::min(ax * ax + ay * ay, bx * bx + by * by));
+      const double n = ax * dx + ay * dy;
+      if (n > 0.0 && n < inner) {
+        const double cross = ax * dy - ay * dx;
+        take(i, cross * cross);
+      } else {
+        // Beyond an end the nearer end is the one the foot passed.
+        near_an_end |= n > 0.0 && n < l2;
+        const double bx = p.x - e.x;
+        const double by = p.y - e.y;
+        take(i, std::min(ax * ax + ay * ay, bx * bx + by * by) * l2);
+      }
     }
   }
   if (near_an_end) return undecided;
-  if (top * (1.0 + 0x1p-40) + 0x1p-1020 <= tolerance.below) return lo;
-  const double threshold = top * (1.0 - 0x1p-40) - 0x1p-1020;
-  if (second < threshold && threshold >= tolerance.above) return at;
+  const double bound = tolerance.squared * scale;
+  if (top * (1.0 + 0x1p-40) <= bound * (1.0 - 0x1p-40)) return lo;
+  const double threshold = top * (1.0 - 0x1p-40);
+  if (second < threshold && threshold >= bound * (1.0 + 0x1p-40)) return at;
   return undecided;
 }
 
