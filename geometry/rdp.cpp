@@ -31,9 +31,7 @@ std::vector<Coord> rdp(std::span<const Coord> points, const double& tolerance) {
   std::vector<Coord> kept;
   kept.reserve(std::min(points.size(), initial_room));
   const Coord* p = points.data();
-  rdp_walk(
-      points.size(), [p](std::size_t i) { return p[i]; }, tolerance,
-      [&kept, p](std::size_t i) { kept.push_back(p[i]); });
+  rdp_walk(points.size(), ContiguousCoords{p}, tolerance, [&kept, p](std::size_t i) { kept.push_back(p[i]); });
   return kept;
 }
 

@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
 
 #include "geometry/geometry.hpp"
 
@@ -62,19 +63,26 @@ struct ScreenedTolerance {
 
 inline constexpr std::size_t undecided = static_cast<std::size_t>(-1);
 
-// The split position of the stretch (lo, hi) with at least one inner point,
-// lo to keep it whole, or `undecided`. The tolerance must be usable.
-template <class CoordAt>
-std::size_t screened_split_position(const CoordAt& coord_at, std::size_t lo, std::size_t hi,
-                                    const ScreenedTolerance& tolerance) {
-  const Coord s = coord_at(lo);
-  const Coord e = coord_at(hi);
+// Points held contiguously: their stretches are estimated two at a time.
+struct ContiguousCoords {
+  const Coord* points;
+  Coord operator()(std::size_t i) const noexcept { return points[i]; }
+};
+
+// What a stretch's estimates tell: the largest (at its earliest position),
+// the largest of the others (equal to the largest on a tie), the scale of
+// the estimates (squared distances times `scale`), and whether some foot
+// fell in the band where the formula's case is not known.
+struct StretchEstimates {
   double top = 0.0;
   double second = 0.0;
-  std::size_t at = lo;
+  std::size_t at = 0;
+  double scale = 1.0;
+  bool near_an_end = false;
+
   // A strict comparison keeps the earlier of equal estimates on top; the
   // later one becomes the second and leaves the decision to exact distances.
-  auto take = [&](std::size_t i, double q) {
+  void take(std::size_t i, double q) noexcept {
     if (q > top) {
       second = top;
       top = q;
@@ -82,44 +90,71 @@ std::size_t screened_split_position(const CoordAt& coord_at, std::size_t lo, std
     } else {
       second = std::max(second, q);
     }
-  };
-  double scale = 1.0;  // the estimates are squared distances times this
-  bool near_an_end = false;
+  }
+};
+
+// The estimates of the inner points lo + 1 ... hi - 1 taken into `out`,
+// whose `at` starts at lo; `first` is where to start (the lanes may have
+// taken the points before it).
+template <class CoordAt>
+void estimate_stretch(const CoordAt& coord_at, std::size_t lo, std::size_t first, std::size_t hi,
+                      StretchEstimates& out) {
+  const Coord s = coord_at(lo);
+  const Coord e = coord_at(hi);
   if (s == e) {
-    for (std::size_t i = lo + 1; i < hi; ++i) {
+    for (std::size_t i = first; i < hi; ++i) {
       const Coord p = coord_at(i);
       const double u = p.x - s.x;
       const double v = p.y - s.y;
-      take(i, u * u + v * v);
+      out.take(i, u * u + v * v);
     }
-  } else {
-    const double dx = e.x - s.x;
-    const double dy = e.y - s.y;
-    const double l2 = dx * dx + dy * dy;
-    const double inner = l2 * (1.0 - 0x1p-30);
-    scale = l2;
-    for (std::size_t i = lo + 1; i < hi; ++i) {
-      const Coord p = coord_at(i);
-      const double ax = p.x - s.x;
-      const double ay = p.y - s.y;
-      const double n = ax * dx + ay * dy;
-      if (n > 0.0 && n < inner) {
-        const double cross = ax * dy - ay * dx;
-        take(i, cross * cross);
-      } else {
-        // Beyond an end the nearer end is the one the foot passed.
-        near_an_end |= n > 0.0 && n < l2;
-        const double bx = p.x - e.x;
-        const double by = p.y - e.y;
-        take(i, std::min(ax * ax + ay * ay, bx * bx + by * by) * l2);
-      }
+    return;
+  }
+  const double dx = e.x - s.x;
+  const double dy = e.y - s.y;
+  const double l2 = dx * dx + dy * dy;
+  const double inner = l2 * (1.0 - 0x1p-30);
+  out.scale = l2;
+  for (std::size_t i = first; i < hi; ++i) {
+    const Coord p = coord_at(i);
+    const double ax = p.x - s.x;
+    const double ay = p.y - s.y;
+    const double n = ax * dx + ay * dy;
+    if (n > 0.0 && n < inner) {
+      const double cross = ax * dy - ay * dx;
+      out.take(i, cross * cross);
+    } else {
+      // Beyond an end the nearer end is the one the foot passed.
+      out.near_an_end |= n > 0.0 && n < l2;
+      const double bx = p.x - e.x;
+      const double by = p.y - e.y;
+      out.take(i, std::min(ax * ax + ay * ay, bx * bx + by * by) * l2);
     }
   }
-  if (near_an_end) return undecided;
-  const double bound = tolerance.squared * scale;
+}
+
+// The same over contiguous points, two lanes at a time for the bulk of a
+// long stretch; returns the position where the lanes stopped.
+std::size_t estimate_stretch_lanes(const Coord* points, std::size_t lo, std::size_t hi, StretchEstimates& out);
+
+// The split position of the stretch (lo, hi) with at least one inner point,
+// lo to keep it whole, or `undecided`. The tolerance must be usable.
+template <class CoordAt>
+std::size_t screened_split_position(const CoordAt& coord_at, std::size_t lo, std::size_t hi,
+                                    const ScreenedTolerance& tolerance) {
+  StretchEstimates estimates;
+  estimates.at = lo;
+  std::size_t first = lo + 1;
+  if constexpr (std::is_same_v<CoordAt, ContiguousCoords>) {
+    first = estimate_stretch_lanes(coord_at.points, lo, hi, estimates);
+  }
+  estimate_stretch(coord_at, lo, first, hi, estimates);
+  if (estimates.near_an_end) return undecided;
+  const double top = estimates.top;
+  const double bound = tolerance.squared * estimates.scale;
   if (top * (1.0 + 0x1p-40) <= bound * (1.0 - 0x1p-40)) return lo;
   const double threshold = top * (1.0 - 0x1p-40);
-  if (second < threshold && threshold >= bound * (1.0 + 0x1p-40)) return at;
+  if (estimates.second < threshold && threshold >= bound * (1.0 + 0x1p-40)) return estimates.at;
   return undecided;
 }
 
