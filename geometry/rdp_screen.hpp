@@ -63,7 +63,7 @@ struct ScreenedTolerance {
 
 inline constexpr std::size_t undecided = static_cast<std::size_t>(-1);
 
-// Points held contiguously: their stretches are estimated two at a time.
+// Points held contiguously: their stretches are estimated several at a time.
 struct ContiguousCoords {
   const Coord* points;
   Coord operator()(std::size_t i) const noexcept { return points[i]; }
@@ -133,9 +133,13 @@ void estimate_stretch(const CoordAt& coord_at, std::size_t lo, std::size_t first
   }
 }
 
-// The same over contiguous points, two lanes at a time for the bulk of a
-// long stretch; returns the position where the lanes stopped.
+// The same over contiguous points, several lanes at a time for the bulk of
+// a long stretch; returns the position where the lanes stopped. Uses four
+// lanes when four_lanes_supported(), two otherwise (both exposed for tests).
 std::size_t estimate_stretch_lanes(const Coord* points, std::size_t lo, std::size_t hi, StretchEstimates& out);
+std::size_t estimate_stretch_two_lanes(const Coord* points, std::size_t lo, std::size_t hi, StretchEstimates& out);
+std::size_t estimate_stretch_four_lanes(const Coord* points, std::size_t lo, std::size_t hi, StretchEstimates& out);
+bool four_lanes_supported() noexcept;
 
 // The split position of the stretch (lo, hi) with at least one inner point,
 // lo to keep it whole, or `undecided`. The tolerance must be usable.

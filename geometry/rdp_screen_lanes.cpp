@@ -1,7 +1,9 @@
-// Stretch estimates two points at a time, in two-lane vector arithmetic
-// (SSE2 on the x86-64 baseline); each lane keeps its own largest and second
+// Stretch estimates several points at a time in vector arithmetic: four
+// lanes where the processor has AVX2 (chosen once, at load), two (SSE2, the
+// x86-64 baseline) elsewhere. Each lane keeps its own largest and second
 // largest, and the lanes are merged by the rule that a tie between lanes is
-// a tie.
+// a tie. Only estimates are computed here, so the choice of instructions
+// cannot change a result.
 #include <cstring>
 
 #include "geometry/rdp_screen.hpp"
@@ -10,13 +12,24 @@ namespace quillmere {
 
 namespace {
 
-typedef double Lanes __attribute__((vector_size(16)));
-typedef long long Masks __attribute__((vector_size(16)));
-constexpr int lanes = 2;
+template <int lanes>
+struct Vectors;
+template <>
+struct Vectors<2> {
+  typedef double Lanes __attribute__((vector_size(16)));
+  typedef long long Masks __attribute__((vector_size(16)));
+};
+template <>
+struct Vectors<4> {
+  typedef double Lanes __attribute__((vector_size(32)));
+  typedef long long Masks __attribute__((vector_size(32)));
+};
 
-}  // namespace
-
-std::size_t estimate_stretch_lanes(const Coord* points, std::size_t lo, std::size_t hi, StretchEstimates& out) {
+template <int lanes>
+[[gnu::always_inline]] inline std::size_t estimate_in_lanes(const Coord* points, std::size_t lo, std::size_t hi,
+                                                           StretchEstimates& out) {
+  using Lanes = typename Vectors<lanes>::Lanes;
+  using Masks = typename Vectors<lanes>::Masks;
   std::size_t i = lo + 1;
   if (hi - i < 8) return i;  // short stretches: lanes would not pay
   const Coord s = points[lo];
@@ -26,18 +39,27 @@ std::size_t estimate_stretch_lanes(const Coord* points, std::size_t lo, std::siz
   const double dy = e.y - s.y;
   const double l2 = dx * dx + dy * dy;
   const double inner = l2 * (1.0 - 0x1p-30);
-  Lanes top = {0.0, 0.0};
-  Lanes second = top;
-  Masks at = {0, 0};
-  Masks near = {0, 0};
-  Masks index = {static_cast<long long>(i), static_cast<long long>(i + 1)};
+  Lanes top = {};
+  Lanes second = {};
+  Masks at = {};
+  Masks near = {};
+  Masks index;
+  for (int lane = 0; lane < lanes; ++lane) index[lane] = static_cast<long long>(i) + lane;
   for (; i + lanes <= hi; i += lanes, index += lanes) {
+    // The points' x in one vector and y in another.
     Lanes a;
     Lanes b;
     std::memcpy(&a, points + i, sizeof a);
-    std::memcpy(&b, points + i + 1, sizeof b);
-    const Lanes x = __builtin_shufflevector(a, b, 0, 2);
-    const Lanes y = __builtin_shufflevector(a, b, 1, 3);
+    std::memcpy(&b, points + i + lanes / 2, sizeof b);
+    Lanes x;
+    Lanes y;
+    if constexpr (lanes == 2) {
+      x = __builtin_shufflevector(a, b, 0, 2);
+      y = __builtin_shufflevector(a, b, 1, 3);
+    } else {
+      x = __builtin_shufflevector(a, b, 0, 2, 4, 6);
+      y = __builtin_shufflevector(a, b, 1, 3, 5, 7);
+    }
     const Lanes ax = x - s.x;
     const Lanes ay = y - s.y;
     Lanes q;
@@ -77,6 +99,32 @@ std::size_t estimate_stretch_lanes(const Coord* points, std::size_t lo, std::siz
   }
   out.second = rest;
   return i;
+}
+
+using EstimateFn = std::size_t (*)(const Coord*, std::size_t, std::size_t, StretchEstimates&);
+
+const EstimateFn estimate_with = [] {
+  return four_lanes_supported() ? estimate_stretch_four_lanes : estimate_stretch_two_lanes;
+}();
+
+}  // namespace
+
+bool four_lanes_supported() noexcept {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+
+__attribute__((target("avx2"))) std::size_t estimate_stretch_four_lanes(const Coord* points, std::size_t lo,
+                                                                        std::size_t hi, StretchEstimates& out) {
+  return estimate_in_lanes<4>(points, lo, hi, out);
+}
+
+std::size_t estimate_stretch_two_lanes(const Coord* points, std::size_t lo, std::size_t hi, StretchEstimates& out) {
+  return estimate_in_lanes<2>(points, lo, hi, out);
+}
+
+std::size_t estimate_stretch_lanes(const Coord* points, std::size_t lo, std::size_t hi, StretchEstimates& out) {
+  return estimate_with(points, lo, hi, out);
 }
 
 }  // namespace quillmere

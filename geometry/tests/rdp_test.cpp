@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "geometry/geometry.hpp"
+#include "geometry/rdp_screen.hpp"
 #include "test_support.hpp"
 
 namespace quillmere {
@@ -293,6 +294,36 @@ TEST(RdpWalk, EstimateFirstSearchKeepsTheExactChoices) {
                                    std::nextafter(first, inf)}) {
       SCOPED_TRACE("trial " + std::to_string(trial) + " kind " + std::to_string(kind));
       ASSERT_TRUE(same_bits(rdp(line, tolerance), reference_rdp(line, tolerance)));
+    }
+  }
+}
+
+// The lanes must tell exactly what the one-at-a-time estimates tell.
+TEST(RdpWalk, LaneEstimatesAgreeWithOneAtATime) {
+  using Lanes = std::size_t (*)(const Coord*, std::size_t, std::size_t, StretchEstimates&);
+  std::vector<Lanes> widths = {estimate_stretch_two_lanes};
+  if (four_lanes_supported()) widths.push_back(estimate_stretch_four_lanes);
+  std::mt19937_64 rng(29);
+  for (int trial = 0; trial < 3000; ++trial) {
+    const std::vector<Coord> line = screening_line(rng, static_cast<int>(rng() % 4), trial % 2 ? 1.0 : 1e-3);
+    const std::size_t lo = rng() % 3;
+    const std::size_t hi = line.size() - 1 - rng() % 3;
+    StretchEstimates expected;
+    expected.at = lo;
+    estimate_stretch(ContiguousCoords{line.data()}, lo, lo + 1, hi, expected);
+    for (Lanes lanes : widths) {
+      StretchEstimates got;
+      got.at = lo;
+      const std::size_t first = lanes(line.data(), lo, hi, got);
+      estimate_stretch(ContiguousCoords{line.data()}, lo, first, hi, got);
+      SCOPED_TRACE("trial " + std::to_string(trial));
+      ASSERT_EQ(got.top, expected.top);
+      ASSERT_EQ(got.second, expected.second);
+      if (expected.second < expected.top) {
+        ASSERT_EQ(got.at, expected.at);
+      }
+      ASSERT_EQ(got.scale, expected.scale);
+      ASSERT_EQ(got.near_an_end, expected.near_an_end);
     }
   }
 }
