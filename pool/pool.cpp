@@ -41,6 +41,10 @@ std::size_t ThreadPool::num_threads() const noexcept { return registry_->num_thr
 
 void ThreadPool::run_batch(std::size_t n, PieceFn piece, void* context) { registry_->run_batch(n, piece, context); }
 
+std::unique_ptr<BatchInFlight> ThreadPool::start_batch(std::size_t n, PieceFn piece, void* context) {
+  return registry_->start_batch(n, piece, context);
+}
+
 std::size_t ThreadPool::sleeping_threads() const noexcept { return registry_->sleep().sleeping(); }
 
 ScopedPool::ScopedPool(ThreadPool& pool) : previous_(tls_override) { tls_override = &pool; }
@@ -136,5 +140,19 @@ void run_batch(std::size_t n, PieceFn piece, void* context) {
   if (ThreadPool* pool = tls_override) return pool->run_batch(n, piece, context);
   global_cell().get().run_batch(n, piece, context);
 }
+
+BackgroundBatch::BackgroundBatch(std::size_t n, PieceFn piece, void* context) {
+  if (WorkerThread* w = current_worker()) {
+    in_flight_ = w->registry->start_batch(n, piece, context);
+  } else if (ThreadPool* pool = tls_override) {
+    in_flight_ = pool->start_batch(n, piece, context);
+  } else {
+    in_flight_ = global_cell().get().start_batch(n, piece, context);
+  }
+}
+
+BackgroundBatch::~BackgroundBatch() = default;
+
+void BackgroundBatch::wait() { in_flight_->wait(); }
 
 }  // namespace quillmere::pool

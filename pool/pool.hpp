@@ -32,6 +32,24 @@ std::size_t current_num_threads();
 void run_batch(std::size_t n, PieceFn piece, void* context);
 
 class Registry;
+class BatchInFlight;
+
+// A batch handed to the pool while the calling thread does other work, with
+// run_batch's routing, pieces and failure rule. The constructor starts it;
+// wait() blocks until every piece has ended and rethrows the failure that
+// run_batch would have thrown. The pieces' context must outlive the object,
+// whose destructor waits (without throwing) when wait() was not called.
+class BackgroundBatch {
+ public:
+  BackgroundBatch(std::size_t n, PieceFn piece, void* context);
+  ~BackgroundBatch();
+  BackgroundBatch(const BackgroundBatch&) = delete;
+  BackgroundBatch& operator=(const BackgroundBatch&) = delete;
+  void wait();
+
+ private:
+  std::unique_ptr<BatchInFlight> in_flight_;
+};
 
 // A pool of T worker threads. The process-wide pool is one of these, started
 // once and never destroyed; tests and benchmarks make their own to run with a
@@ -58,6 +76,7 @@ class ThreadPool {
 
   std::size_t num_threads() const noexcept;
   void run_batch(std::size_t n, PieceFn piece, void* context);
+  std::unique_ptr<BatchInFlight> start_batch(std::size_t n, PieceFn piece, void* context);
 
   // Workers currently asleep on their condition variable (for tests).
   std::size_t sleeping_threads() const noexcept;

@@ -159,6 +159,14 @@ struct WorkerThread {
 // The worker running on this thread, if any.
 WorkerThread* current_worker() noexcept;
 
+// A batch started by Registry::start_batch; wait() blocks until it has ended
+// and rethrows its failure.
+class BatchInFlight {
+ public:
+  virtual ~BatchInFlight() = default;
+  virtual void wait() = 0;
+};
+
 class Registry {
  public:
   // Starts the threads; throws ThreadStartError after ending the ones started.
@@ -168,6 +176,9 @@ class Registry {
   std::size_t num_threads() const noexcept { return num_threads_; }
 
   void run_batch(std::size_t n, PieceFn piece, void* context);
+  // The batch handed in without waiting for it (run at once, to its end,
+  // when called on a worker or when it does not split).
+  std::unique_ptr<BatchInFlight> start_batch(std::size_t n, PieceFn piece, void* context);
 
   // Ends the workers; joins them unless detached.
   void terminate() noexcept;

@@ -2,6 +2,8 @@
 // at a time so that the left piece's failure always wins over the right's.
 #include <algorithm>
 #include <limits>
+#include <memory>
+#include <utility>
 
 #include "registry.hpp"
 
@@ -134,6 +136,50 @@ void bridge(const Batch& batch, std::size_t begin, std::size_t len, std::size_t 
   batch.piece(batch.context, begin, begin + len);
 }
 
+std::size_t initial_splits(std::size_t num_threads, std::size_t n) {
+  return std::max(num_threads, n / std::numeric_limits<std::size_t>::max());
+}
+
+// A started batch: the state that its injected first split refers to.
+class InjectedBatch final : public BatchInFlight {
+ public:
+  InjectedBatch(Registry* registry, std::size_t n, PieceFn piece, void* context, std::size_t num_threads)
+      : batch_{registry, piece, context, num_threads},
+        job_{&batch_, n, initial_splits(num_threads, n), &latch_, nullptr} {
+    // The first split, as bridge() makes it for a batch from outside.
+    try_split(job_.splits, false, num_threads);
+    registry->inject(JobRef{&InjectedJob::execute, &job_});
+  }
+  // Waits even when wait() was not called: the workers use this object.
+  ~InjectedBatch() override {
+    if (!waited_) latch_.wait_and_reset();
+  }
+
+  void wait() override {
+    if (!waited_) latch_.wait_and_reset();
+    waited_ = true;
+    if (job_.error) std::rethrow_exception(std::exchange(job_.error, nullptr));
+  }
+
+ private:
+  Batch batch_;
+  LockLatch latch_;
+  InjectedJob job_;
+  bool waited_ = false;
+};
+
+// A batch that ran on the calling thread: only its failure is left.
+class FinishedBatch final : public BatchInFlight {
+ public:
+  explicit FinishedBatch(std::exception_ptr error) : error_(std::move(error)) {}
+  void wait() override {
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+  }
+
+ private:
+  std::exception_ptr error_;
+};
+
 }  // namespace
 
 void Registry::run_batch(std::size_t n, PieceFn piece, void* context) {
@@ -142,8 +188,23 @@ void Registry::run_batch(std::size_t n, PieceFn piece, void* context) {
     return;
   }
   Batch batch{this, piece, context, num_threads_};
-  std::size_t splits = std::max(num_threads_, n / std::numeric_limits<std::size_t>::max());
-  bridge(batch, 0, n, splits, false);
+  bridge(batch, 0, n, initial_splits(num_threads_, n), false);
+}
+
+std::unique_ptr<BatchInFlight> Registry::start_batch(std::size_t n, PieceFn piece, void* context) {
+  WorkerThread* w = current_worker();
+  // Handed in whole only from outside and when the first split happens (the
+  // budget is at least T >= 1 there, so it does whenever n >= 2).
+  if ((w == nullptr || w->registry != this) && n >= 2) {
+    return std::make_unique<InjectedBatch>(this, n, piece, context, num_threads_);
+  }
+  std::exception_ptr error;
+  try {
+    run_batch(n, piece, context);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  return std::make_unique<FinishedBatch>(std::move(error));
 }
 
 }  // namespace quillmere::pool

@@ -73,6 +73,18 @@ std::string run_and_catch(qp::ThreadPool& pool, Recorder& r, std::size_t n) {
   return "";
 }
 
+// The same batch started in the background, then waited for.
+std::string run_in_background_and_catch(qp::ThreadPool& pool, Recorder& r, std::size_t n) {
+  qp::ScopedPool scoped(pool);
+  try {
+    qp::BackgroundBatch batch(n, &Recorder::run, &r);
+    batch.wait();
+  } catch (const Stop& stop) {
+    return stop.message();
+  }
+  return "";
+}
+
 }  // namespace
 
 class PoolSizes : public ::testing::TestWithParam<std::size_t> {};
@@ -110,6 +122,61 @@ TEST_P(PoolSizes, LowestFailingIndexWinsAndEveryPieceRuns) {
     ASSERT_EQ(run_and_catch(pool, r, n), "element " + std::to_string(lowest)) << "n = " << n;
     r.check_layout(n);
   }
+}
+
+TEST_P(PoolSizes, BackgroundBatchesKeepTheLayoutAndTheFailureRule) {
+  qp::ThreadPool pool(GetParam());
+  std::mt19937_64 random(GetParam() + 100);
+  for (int round = 0; round < 200; ++round) {
+    std::size_t n = random() % (round < 100 ? 64 : 5000);
+    Recorder r(n);
+    std::size_t lowest = n;
+    for (std::size_t k = 0; n > 0 && k < random() % 3; ++k) {
+      std::size_t i = random() % n;
+      r.fails[i] = true;
+      lowest = std::min(lowest, i);
+    }
+    ASSERT_EQ(run_in_background_and_catch(pool, r, n), lowest == n ? "" : "element " + std::to_string(lowest))
+        << "n = " << n;
+    r.check_layout(n);
+  }
+}
+
+TEST(BackgroundBatch, CallerGoesOnWhileThePiecesRun) {
+  qp::ThreadPool pool(2);
+  qp::ScopedPool scoped(pool);
+  struct Gate {
+    std::atomic<bool> open{false};
+    std::atomic<std::size_t> done{0};
+  } gate;
+  {
+    // Every piece waits for the caller: a batch that ran on the calling
+    // thread before the constructor returned would never end.
+    qp::BackgroundBatch batch(
+        1000,
+        [](void* c, std::size_t begin, std::size_t end) {
+          auto& g = *static_cast<Gate*>(c);
+          while (!g.open.load()) std::this_thread::yield();
+          g.done.fetch_add(end - begin);
+        },
+        &gate);
+    EXPECT_EQ(gate.done.load(), 0u);
+    gate.open.store(true);
+    batch.wait();
+    EXPECT_EQ(gate.done.load(), 1000u);
+  }
+  // Without wait(), the destructor still lets every piece end first.
+  gate.done.store(0);
+  {
+    qp::BackgroundBatch batch(
+        1000,
+        [](void* c, std::size_t begin, std::size_t end) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          static_cast<Gate*>(c)->done.fetch_add(end - begin);
+        },
+        &gate);
+  }
+  EXPECT_EQ(gate.done.load(), 1000u);
 }
 
 TEST(RunBatch, OneThreadSplitsIntoEightPieces) {
