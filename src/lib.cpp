@@ -1,7 +1,6 @@
 // The module surface: initialization, the two exported functions, and the two
 // pipelines between argument conversion and result objects.
 #include <atomic>
-#include <mutex>
 #include <span>
 #include <string>
 #include <utility>
@@ -13,7 +12,7 @@
 #include "pool/stop.hpp"
 #include "python_api.hpp"
 #include "python_call.hpp"
-#include "wkt/wkt.hpp"
+#include "wkt_texts.hpp"
 
 namespace quillmere::python {
 
@@ -23,60 +22,12 @@ namespace {
 
 PyObject* smooth_and_simplify_polygons_from_wkts_impl(std::span<const std::string_view> texts,
                                                       std::uint64_t smoothing_iterations, double tolerance) {
-  // The texts of each piece of the writing batch go back to back into one
-  // buffer of that piece: a few allocations in all instead of one string per
-  // result, and each result polygon is released by the worker that wrote it.
-  struct Written {
-    std::span<const std::string_view> texts;
-    std::vector<Polygon> results;
-    std::vector<std::string_view> views;
-    std::mutex mutex;
-    std::vector<wkt::TextSink> sinks;
-  } written;
-  written.texts = texts;
+  std::vector<Polygon> results;
   {
     std::vector<Polygon> polygons = read_polygons_from_wkts(texts);
-    written.results = smooth_simplify_polygons(std::move(polygons), smoothing_iterations, tolerance);
+    results = smooth_simplify_polygons(std::move(polygons), smoothing_iterations, tolerance);
   }
-  written.views.resize(written.results.size());
-  pool::run_batch(
-      written.results.size(),
-      [](void* context, std::size_t begin, std::size_t end) {
-        auto& w = *static_cast<Written*>(context);
-        // Made at once for about the input's size (the output of k = 0
-        // is about as long), so that growing rarely copies.
-        wkt::TextSink sink;
-        std::size_t expected = 0;
-        for (std::size_t i = begin; i < end; ++i) expected += w.texts[i].size();
-        sink.reserve(expected + 64);
-        std::vector<std::size_t> starts(end - begin + 1);
-        for (std::size_t i = begin; i < end; ++i) {
-          starts[i - begin] = sink.size();
-          wkt::write_polygon_text(w.results[i], sink);
-          w.results[i] = Polygon();
-        }
-        starts[end - begin] = sink.size();
-        // The buffer no longer moves: views into it stay valid in the list.
-        for (std::size_t i = begin; i < end; ++i) {
-          w.views[i] = std::string_view(sink.data() + starts[i - begin], starts[i + 1 - begin] - starts[i - begin]);
-        }
-        const std::lock_guard<std::mutex> lock(w.mutex);
-        w.sinks.push_back(std::move(sink));
-      },
-      &written);
-  std::vector<Polygon>().swap(written.results);
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(written.views.size()));
-  if (list == nullptr) return nullptr;
-  for (std::size_t i = 0; i < written.views.size(); ++i) {
-    const std::string_view view = written.views[i];
-    PyObject* text = PyUnicode_FromStringAndSize(view.data(), static_cast<Py_ssize_t>(view.size()));
-    if (text == nullptr) {
-      Py_DECREF(list);
-      return nullptr;
-    }
-    PyList_SetItem(list, static_cast<Py_ssize_t>(i), text);
-  }
-  return list;
+  return wkt_text_list(std::move(results), texts);
 }
 
 PyObject* smooth_and_simplify_polygon_fc_impl(std::string_view geojson, std::uint64_t smoothing_iterations,

@@ -1,0 +1,131 @@
+#include "wkt_texts.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "pool/pool.hpp"
+#include "wkt/wkt.hpp"
+
+namespace quillmere::python {
+
+namespace {
+
+// Polygons per handed-over block: small enough that the calling thread
+// starts early and is left with little at the end, large enough that the
+// hand-over costs nothing.
+constexpr std::size_t block_size = 1024;
+
+struct Block {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  wkt::TextSink sink;
+  std::vector<std::size_t> ends;  // end of each polygon's text in the sink
+};
+
+struct Writing {
+  std::vector<Polygon>* polygons;
+  std::span<const std::string_view> inputs;
+  std::mutex mutex;
+  std::condition_variable handed_over;
+  std::vector<Block> ready;
+  bool stopped = false;              // a piece failed: its blocks will not come
+  std::atomic<bool> abandoned{false};  // the caller gave up: write no more
+
+  void hand_over(Block&& block) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      ready.push_back(std::move(block));
+    }
+    handed_over.notify_one();
+  }
+
+  static void piece(void* context, std::size_t begin, std::size_t end) {
+    auto& w = *static_cast<Writing*>(context);
+    try {
+      for (std::size_t first = begin; first < end; first += block_size) {
+        if (w.abandoned.load(std::memory_order_relaxed)) return;
+        Block block;
+        block.begin = first;
+        block.end = std::min(end, first + block_size);
+        // The output of k = 0 is about as long as the input: growing is rare.
+        std::size_t expected = 64;
+        for (std::size_t i = block.begin; i < block.end; ++i) expected += w.inputs[i].size();
+        block.sink.reserve(expected);
+        block.ends.reserve(block.end - block.begin);
+        for (std::size_t i = block.begin; i < block.end; ++i) {
+          wkt::write_polygon_text((*w.polygons)[i], block.sink);
+          block.ends.push_back(block.sink.size());
+          (*w.polygons)[i] = Polygon();  // released by the worker that wrote it
+        }
+        w.hand_over(std::move(block));
+      }
+    } catch (...) {
+      {
+        const std::lock_guard<std::mutex> lock(w.mutex);
+        w.stopped = true;
+      }
+      w.handed_over.notify_one();
+      throw;
+    }
+  }
+};
+
+struct ListOwner {
+  void operator()(PyObject* list) const noexcept { Py_DECREF(list); }
+};
+
+// Turns a block's texts into str objects in their places of the list.
+bool convert(const Block& block, PyObject* list) {
+  std::size_t start = 0;
+  for (std::size_t i = block.begin; i < block.end; ++i) {
+    const std::size_t end = block.ends[i - block.begin];
+    PyObject* text = PyUnicode_FromStringAndSize(block.sink.data() + start, static_cast<Py_ssize_t>(end - start));
+    if (text == nullptr) return false;
+    PyList_SetItem(list, static_cast<Py_ssize_t>(i), text);
+    start = end;
+  }
+  return true;
+}
+
+}  // namespace
+
+PyObject* wkt_text_list(std::vector<Polygon> polygons, std::span<const std::string_view> inputs) {
+  const std::size_t n = polygons.size();
+  std::unique_ptr<PyObject, ListOwner> list(PyList_New(static_cast<Py_ssize_t>(n)));
+  if (!list) return nullptr;
+  Writing writing;
+  writing.polygons = &polygons;
+  writing.inputs = inputs;
+  bool converted_all = true;
+  pool::BackgroundBatch batch(n, &Writing::piece, &writing);
+  for (std::size_t converted = 0; converted < n;) {
+    std::vector<Block> taken;
+    {
+      std::unique_lock<std::mutex> lock(writing.mutex);
+      writing.handed_over.wait(lock, [&] { return !writing.ready.empty() || writing.stopped; });
+      if (writing.ready.empty()) break;  // stopped: wait() below throws the stop
+      taken.swap(writing.ready);
+    }
+    for (const Block& block : taken) {
+      if (!convert(block, list.get())) {
+        converted_all = false;
+        break;
+      }
+      converted += block.end - block.begin;
+    }
+    if (!converted_all) {
+      writing.abandoned.store(true, std::memory_order_relaxed);
+      break;
+    }
+  }
+  batch.wait();
+  if (!converted_all) return nullptr;
+  return list.release();
+}
+
+}  // namespace quillmere::python
