@@ -2,10 +2,52 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__) && !defined(QUILLMERE_PORTABLE_DIGITS)
+#include <emmintrin.h>
+#endif
+
 #include "wkt.hpp"
 
 namespace quillmere::wkt {
 namespace {
+
+// The 16 decimal digits of v < 10^16 as characters in two words (the first
+// character in the lowest byte of `first`), and how many precede the
+// trailing zeros.
+struct SixteenDigits {
+  std::uint64_t first;
+  std::uint64_t second;
+  int count;
+};
+
+#if defined(__SSE2__) && !defined(QUILLMERE_PORTABLE_DIGITS)
+
+// In one vector: the four groups of four digits, each split into hundreds
+// and the rest, then each of those eight pairs into tens and ones, by
+// multiply-high with constants exact for these ranges.
+inline SixteenDigits sixteen_digits(std::uint64_t v) noexcept {
+  const auto high = static_cast<std::uint32_t>(v / 100000000);
+  const auto low = static_cast<std::uint32_t>(v % 100000000);
+  __m128i groups = _mm_cvtsi32_si128(static_cast<int>(high / 10000));
+  groups = _mm_insert_epi16(groups, static_cast<int>(high % 10000), 1);
+  groups = _mm_insert_epi16(groups, static_cast<int>(low / 10000), 2);
+  groups = _mm_insert_epi16(groups, static_cast<int>(low % 10000), 3);
+  // x / 100 = ((4x * 10486) >> 16) >> 6 for x < 10^4.
+  const __m128i hundreds = _mm_srli_epi16(_mm_mulhi_epu16(_mm_slli_epi16(groups, 2), _mm_set1_epi16(10486)), 6);
+  const __m128i rest = _mm_sub_epi16(groups, _mm_mullo_epi16(hundreds, _mm_set1_epi16(100)));
+  const __m128i pairs = _mm_unpacklo_epi16(hundreds, rest);
+  // y / 10 = (y * 6554) >> 16 for y < 100.
+  const __m128i tens = _mm_mulhi_epu16(pairs, _mm_set1_epi16(6554));
+  const __m128i ones = _mm_sub_epi16(pairs, _mm_mullo_epi16(tens, _mm_set1_epi16(10)));
+  const __m128i digits = _mm_add_epi8(_mm_or_si128(tens, _mm_slli_epi16(ones, 8)), _mm_set1_epi8('0'));
+  const auto zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(digits, _mm_set1_epi8('0'))));
+  const unsigned significant = ~zeros & 0xFFFF;
+  return {static_cast<std::uint64_t>(_mm_cvtsi128_si64(digits)),
+          static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(digits, digits))),
+          significant == 0 ? 0 : 32 - __builtin_clz(significant)};
+}
+
+#else
 
 // The eight decimal digits of v < 10^8 as byte values 0-9, the first digit
 // in the lowest byte: all digits at once in one register (halves, then
@@ -21,25 +63,16 @@ inline std::uint64_t eight_digits(std::uint32_t v) noexcept {
   return tens;
 }
 
-constexpr std::uint64_t ascii_zeros = 0x3030303030303030ULL;
+inline SixteenDigits sixteen_digits(std::uint64_t v) noexcept {
+  constexpr std::uint64_t ascii_zeros = 0x3030303030303030ULL;
+  const std::uint64_t high = eight_digits(static_cast<std::uint32_t>(v / 100000000));
+  const std::uint64_t low = eight_digits(static_cast<std::uint32_t>(v % 100000000));
+  // Trailing zero digits are the high zero bytes.
+  const int count = low != 0 ? 16 - __builtin_clzll(low) / 8 : high != 0 ? 8 - __builtin_clzll(high) / 8 : 0;
+  return {high + ascii_zeros, low + ascii_zeros, count};
+}
 
-constexpr std::uint64_t integer_powers_of_ten[] = {1,
-                                                   10,
-                                                   100,
-                                                   1000,
-                                                   10000,
-                                                   100000,
-                                                   1000000,
-                                                   10000000,
-                                                   100000000,
-                                                   1000000000,
-                                                   10000000000,
-                                                   100000000000,
-                                                   1000000000000,
-                                                   10000000000000,
-                                                   100000000000000,
-                                                   1000000000000000,
-                                                   10000000000000000};
+#endif
 
 inline void store8(char* out, std::uint64_t bytes) noexcept { std::memcpy(out, &bytes, sizeof bytes); }
 
@@ -70,14 +103,11 @@ char* short_number(double magnitude, char* o) noexcept {
   const double m = (scaled + 0x1p52) - 0x1p52;
   if (!(m >= 1e14 && m < 1e15) || m / exact_powers_of_ten[p] != magnitude) return nullptr;
 
-  // The 15 digits and a zero as 16 characters in two words, the first
-  // character in the lowest byte, and how many precede the trailing zeros.
-  const std::uint64_t sixteen = static_cast<std::uint64_t>(m) * 10;
-  const std::uint64_t high = eight_digits(static_cast<std::uint32_t>(sixteen / 100000000));
-  const std::uint64_t low = eight_digits(static_cast<std::uint32_t>(sixteen % 100000000));
-  const int k = low != 0 ? 16 - __builtin_clzll(low) / 8 : 8 - __builtin_clzll(high) / 8;
-  const std::uint64_t first = high + ascii_zeros;
-  const std::uint64_t second = low + ascii_zeros;
+  // The 15 digits and a zero.
+  const SixteenDigits digits = sixteen_digits(static_cast<std::uint64_t>(m) * 10);
+  const std::uint64_t first = digits.first;
+  const std::uint64_t second = digits.second;
+  const int k = digits.count;
 
   const int e = 15 - p;  // digits before the point: -6 <= e <= 8
   if (e <= 0) {
