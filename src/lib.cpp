@@ -21,13 +21,15 @@ namespace {
 // ---- pipelines ---------------------------------------------------------------
 
 PyObject* smooth_and_simplify_polygons_from_wkts_impl(std::span<const std::string_view> texts,
-                                                      std::uint64_t smoothing_iterations, double tolerance) {
+                                                      std::uint64_t smoothing_iterations, double tolerance,
+                                                      CallTemporaries& temporaries) {
   std::vector<Polygon> results;
   {
     std::vector<Polygon> polygons = read_polygons_from_wkts(texts);
     results = smooth_simplify_polygons(std::move(polygons), smoothing_iterations, tolerance);
   }
-  return wkt_text_list(std::move(results), texts);
+  // The texts have been read: their bytes may go while the results are written.
+  return wkt_text_list(std::move(results), texts, temporaries);
 }
 
 PyObject* smooth_and_simplify_polygon_fc_impl(std::string_view geojson, std::uint64_t smoothing_iterations,
@@ -70,7 +72,7 @@ PyObject* call(const FunctionDescription& description, PyObject* args, PyObject*
     return nullptr;
   }
   try {
-    return pipeline(first, iterations, tolerance);
+    return pipeline(first, iterations, tolerance, temporaries);
   } catch (...) {
     raise_current_exception();
     return nullptr;
@@ -80,13 +82,18 @@ PyObject* call(const FunctionDescription& description, PyObject* args, PyObject*
 PyObject* smooth_and_simplify_polygons_from_wkts(PyObject*, PyObject* args, PyObject* kwargs) {
   return call<std::vector<std::string_view>>(
       kWktsDescription, args, kwargs, extract_str_sequence,
-      [](const std::vector<std::string_view>& texts, std::uint64_t iterations, double tolerance) {
-        return smooth_and_simplify_polygons_from_wkts_impl(texts, iterations, tolerance);
+      [](const std::vector<std::string_view>& texts, std::uint64_t iterations, double tolerance,
+         CallTemporaries& temporaries) {
+        return smooth_and_simplify_polygons_from_wkts_impl(texts, iterations, tolerance, temporaries);
       });
 }
 
 PyObject* smooth_and_simplify_polygon_fc(PyObject*, PyObject* args, PyObject* kwargs) {
-  return call<std::string_view>(kFcDescription, args, kwargs, extract_str, smooth_and_simplify_polygon_fc_impl);
+  return call<std::string_view>(
+      kFcDescription, args, kwargs, extract_str,
+      [](std::string_view geojson, std::uint64_t iterations, double tolerance, CallTemporaries&) {
+        return smooth_and_simplify_polygon_fc_impl(geojson, iterations, tolerance);
+      });
 }
 
 // ---- module ----------------------------------------------------------------

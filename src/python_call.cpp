@@ -35,6 +35,14 @@ CallTemporaries::~CallTemporaries() {
   for (PyObject* object : owned_) Py_DECREF(object);
 }
 
+bool CallTemporaries::release_some(std::size_t count) {
+  for (; count > 0 && !owned_.empty(); --count) {
+    Py_DECREF(owned_.back());
+    owned_.pop_back();
+  }
+  return !owned_.empty();
+}
+
 void raise_panic(std::string_view message) {
   PyObject* type = panic_type();
   if (type == nullptr) return;  // class creation failed; its error is set

@@ -21,6 +21,10 @@ class CallTemporaries {
 
   void keep(PyObject* owned) { owned_.push_back(owned); }
 
+  // Releases up to `count` of the temporaries, most recent first, once the
+  // caller no longer reads through them; false when none are left.
+  bool release_some(std::size_t count);
+
  private:
   std::vector<PyObject*> owned_;
 };

@@ -94,7 +94,8 @@ bool convert(const Block& block, PyObject* list) {
 
 }  // namespace
 
-PyObject* wkt_text_list(std::vector<Polygon> polygons, std::span<const std::string_view> inputs) {
+PyObject* wkt_text_list(std::vector<Polygon> polygons, std::span<const std::string_view> inputs,
+                        CallTemporaries& spent) {
   const std::size_t n = polygons.size();
   std::unique_ptr<PyObject, ListOwner> list(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list) return nullptr;
@@ -102,11 +103,18 @@ PyObject* wkt_text_list(std::vector<Polygon> polygons, std::span<const std::stri
   writing.polygons = &polygons;
   writing.inputs = inputs;
   bool converted_all = true;
+  bool spent_left = true;
   pool::BackgroundBatch batch(n, &Writing::piece, &writing);
   for (std::size_t converted = 0; converted < n;) {
     std::vector<Block> taken;
     {
       std::unique_lock<std::mutex> lock(writing.mutex);
+      if (spent_left && writing.ready.empty() && !writing.stopped) {
+        // Nothing to convert yet: free some of the inputs' bytes meanwhile.
+        lock.unlock();
+        spent_left = spent.release_some(4096);
+        continue;
+      }
       writing.handed_over.wait(lock, [&] { return !writing.ready.empty() || writing.stopped; });
       if (writing.ready.empty()) break;  // stopped: wait() below throws the stop
       taken.swap(writing.ready);

@@ -7,6 +7,7 @@
 
 #include "geometry/geometry.hpp"
 #include "python_api.hpp"
+#include "python_call.hpp"
 
 namespace quillmere::python {
 
@@ -15,8 +16,11 @@ namespace quillmere::python {
 // written texts, and the calling thread (which holds the interpreter lock
 // throughout) turns each block into str objects while the workers write the
 // next ones. `inputs` are the texts the polygons were read from (for sizing
-// the buffers). Returns a new list, or null with a Python exception set; a
-// stop of the writing is thrown, after every worker has finished.
-PyObject* wkt_text_list(std::vector<Polygon> polygons, std::span<const std::string_view> inputs);
+// the buffers: only their sizes are read). While no block is ready, the
+// calling thread releases the call's temporaries, which nothing reads any
+// more. Returns a new list, or null with a Python exception set; a stop of
+// the writing is thrown, after every worker has finished.
+PyObject* wkt_text_list(std::vector<Polygon> polygons, std::span<const std::string_view> inputs,
+                        CallTemporaries& spent);
 
 }  // namespace quillmere::python
