@@ -23,13 +23,10 @@ namespace {
 PyObject* smooth_and_simplify_polygons_from_wkts_impl(std::span<const std::string_view> texts,
                                                       std::uint64_t smoothing_iterations, double tolerance,
                                                       CallTemporaries& temporaries) {
-  std::vector<Polygon> results;
-  {
-    std::vector<Polygon> polygons = read_polygons_from_wkts(texts);
-    results = smooth_simplify_polygons(std::move(polygons), smoothing_iterations, tolerance);
-  }
-  // The texts have been read: their bytes may go while the results are written.
-  return wkt_text_list(std::move(results), texts, temporaries);
+  // Every text is read before any polygon is smoothed, so that an unreadable
+  // text stops the call whatever the smoothing would do. Then the texts'
+  // bytes may go while the results are made.
+  return wkt_text_list(read_polygons_from_wkts(texts), smoothing_iterations, tolerance, texts, temporaries);
 }
 
 PyObject* smooth_and_simplify_polygon_fc_impl(std::string_view geojson, std::uint64_t smoothing_iterations,

@@ -20,8 +20,12 @@ std::vector<Polygon> read_polygons_from_wkts(std::span<const std::string_view> t
 // text is valid GeoJSON but not a FeatureCollection.
 std::optional<std::vector<Polygon>> read_polygons_from_feature_collection(std::string_view text);
 
-// Chaikin smoothing (when passes > 0) then RDP simplification of every
-// polygon, in parallel, in input order. Consumes the input list.
+// Chaikin smoothing (when passes > 0) then RDP simplification of one polygon.
+Polygon smooth_simplify_polygon(const Polygon& polygon, std::uint64_t smoothing_iterations,
+                                double simplify_tolerance);
+
+// smooth_simplify_polygon of every polygon, in parallel, in input order.
+// Consumes the input list.
 std::vector<Polygon> smooth_simplify_polygons(std::vector<Polygon> polygons, std::uint64_t smoothing_iterations,
                                               double simplify_tolerance);
 

@@ -7,22 +7,18 @@
 
 namespace quillmere {
 
-namespace {
-
-Polygon smooth_simplify(const Polygon& polygon, std::uint64_t passes, double tolerance) {
+Polygon smooth_simplify_polygon(const Polygon& polygon, std::uint64_t passes, double tolerance) {
   if (passes == 0) return simplify(polygon, tolerance);
   // The smoothed copy lives only until its simplified result exists.
   return simplify(chaikin_smoothing(polygon, passes), tolerance);
 }
-
-}  // namespace
 
 std::vector<Polygon> smooth_simplify_polygons(std::vector<Polygon> polygons, std::uint64_t smoothing_iterations,
                                               double simplify_tolerance) {
   // Sized once, result i written straight into position i; each input
   // polygon is released by the worker that processed it.
   return pool::batch_map(std::move(polygons), [smoothing_iterations, simplify_tolerance](const Polygon& polygon) {
-    return smooth_simplify(polygon, smoothing_iterations, simplify_tolerance);
+    return smooth_simplify_polygon(polygon, smoothing_iterations, simplify_tolerance);
   });
 }
 

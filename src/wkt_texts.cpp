@@ -8,6 +8,7 @@
 #include <mutex>
 #include <utility>
 
+#include "pipelines.hpp"
 #include "pool/pool.hpp"
 #include "wkt/wkt.hpp"
 
@@ -29,6 +30,8 @@ struct Block {
 
 struct Writing {
   std::vector<Polygon>* polygons;
+  std::uint64_t smoothing_iterations;
+  double tolerance;
   std::span<const std::string_view> inputs;
   std::mutex mutex;
   std::condition_variable handed_over;
@@ -58,9 +61,11 @@ struct Writing {
         block.sink.reserve(expected);
         block.ends.reserve(block.end - block.begin);
         for (std::size_t i = block.begin; i < block.end; ++i) {
-          wkt::write_polygon_text((*w.polygons)[i], block.sink);
+          Polygon& polygon = (*w.polygons)[i];
+          const Polygon result = smooth_simplify_polygon(polygon, w.smoothing_iterations, w.tolerance);
+          polygon = Polygon();
+          wkt::write_polygon_text(result, block.sink);
           block.ends.push_back(block.sink.size());
-          (*w.polygons)[i] = Polygon();  // released by the worker that wrote it
         }
         w.hand_over(std::move(block));
       }
@@ -94,13 +99,15 @@ bool convert(const Block& block, PyObject* list) {
 
 }  // namespace
 
-PyObject* wkt_text_list(std::vector<Polygon> polygons, std::span<const std::string_view> inputs,
-                        CallTemporaries& spent) {
+PyObject* wkt_text_list(std::vector<Polygon> polygons, std::uint64_t smoothing_iterations, double tolerance,
+                        std::span<const std::string_view> inputs, CallTemporaries& spent) {
   const std::size_t n = polygons.size();
   std::unique_ptr<PyObject, ListOwner> list(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list) return nullptr;
   Writing writing;
   writing.polygons = &polygons;
+  writing.smoothing_iterations = smoothing_iterations;
+  writing.tolerance = tolerance;
   writing.inputs = inputs;
   bool converted_all = true;
   bool spent_left = true;
