@@ -17,9 +17,10 @@ namespace quillmere::python {
 namespace {
 
 // Polygons per handed-over block: small enough that the calling thread
-// starts early and is left with little at the end, large enough that the
-// hand-over costs nothing.
-constexpr std::size_t block_size = 1024;
+// starts early and is left with little at the end, and that a block's text
+// is still in the cache when the calling thread copies it; large enough
+// that the hand-over costs nothing.
+constexpr std::size_t block_size = 256;
 
 struct Block {
   std::size_t begin = 0;
@@ -36,6 +37,9 @@ struct Writing {
   std::mutex mutex;
   std::condition_variable handed_over;
   std::vector<Block> ready;
+  // Blocks whose texts have been converted: their buffers are written again
+  // (warm in the cache, no fresh pages).
+  std::vector<Block> spare;
   bool stopped = false;              // a piece failed: its blocks will not come
   std::atomic<bool> abandoned{false};  // the caller gave up: write no more
 
@@ -47,18 +51,33 @@ struct Writing {
     handed_over.notify_one();
   }
 
+  Block take_spare() {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (spare.empty()) return Block{};
+    Block block = std::move(spare.back());
+    spare.pop_back();
+    return block;
+  }
+
+  void give_back(std::vector<Block>& blocks) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    for (Block& block : blocks) spare.push_back(std::move(block));
+  }
+
   static void piece(void* context, std::size_t begin, std::size_t end) {
     auto& w = *static_cast<Writing*>(context);
     try {
       for (std::size_t first = begin; first < end; first += block_size) {
         if (w.abandoned.load(std::memory_order_relaxed)) return;
-        Block block;
+        Block block = w.take_spare();
         block.begin = first;
         block.end = std::min(end, first + block_size);
         // The output of k = 0 is about as long as the input: growing is rare.
         std::size_t expected = 64;
         for (std::size_t i = block.begin; i < block.end; ++i) expected += w.inputs[i].size();
+        block.sink.clear();
         block.sink.reserve(expected);
+        block.ends.clear();
         block.ends.reserve(block.end - block.begin);
         for (std::size_t i = block.begin; i < block.end; ++i) {
           Polygon& polygon = (*w.polygons)[i];
@@ -137,6 +156,7 @@ PyObject* wkt_text_list(std::vector<Polygon> polygons, std::uint64_t smoothing_i
       writing.abandoned.store(true, std::memory_order_relaxed);
       break;
     }
+    writing.give_back(taken);
   }
   batch.wait();
   if (!converted_all) return nullptr;

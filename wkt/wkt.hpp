@@ -252,6 +252,8 @@ class TextSink {
   void reserve(std::size_t n) {
     if (capacity_ - size_ < n) grow(n);
   }
+  // Empties the text, keeping the buffer for reuse.
+  void clear() noexcept { size_ = 0; }
   // Makes the bytes up to `end` (written after room()) part of the text.
   void commit(const char* end) noexcept { size_ = static_cast<std::size_t>(end - data_); }
   void append(std::string_view s) {
