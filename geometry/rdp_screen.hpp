@@ -137,6 +137,7 @@ void estimate_stretch(const CoordAt& coord_at, std::size_t lo, std::size_t first
 // a long stretch; returns the position where the lanes stopped. Uses four
 // lanes when four_lanes_supported(), two otherwise (both exposed for tests).
 std::size_t estimate_stretch_lanes(const Coord* points, std::size_t lo, std::size_t hi, StretchEstimates& out);
+inline constexpr std::size_t lanes_from = 8;  // inner points, at least
 std::size_t estimate_stretch_two_lanes(const Coord* points, std::size_t lo, std::size_t hi, StretchEstimates& out);
 std::size_t estimate_stretch_four_lanes(const Coord* points, std::size_t lo, std::size_t hi, StretchEstimates& out);
 bool four_lanes_supported() noexcept;
@@ -150,7 +151,8 @@ std::size_t screened_split_position(const CoordAt& coord_at, std::size_t lo, std
   estimates.at = lo;
   std::size_t first = lo + 1;
   if constexpr (std::is_same_v<CoordAt, ContiguousCoords>) {
-    first = estimate_stretch_lanes(coord_at.points, lo, hi, estimates);
+    // Short stretches, the most common, are not worth the lanes' setup.
+    if (hi - lo > lanes_from) first = estimate_stretch_lanes(coord_at.points, lo, hi, estimates);
   }
   estimate_stretch(coord_at, lo, first, hi, estimates);
   if (estimates.near_an_end) return undecided;

@@ -31,7 +31,7 @@ template <int lanes>
   using Lanes = typename Vectors<lanes>::Lanes;
   using Masks = typename Vectors<lanes>::Masks;
   std::size_t i = lo + 1;
-  if (hi - i < 8) return i;  // short stretches: lanes would not pay
+  if (hi - i < lanes_from) return i;
   const Coord s = points[lo];
   const Coord e = points[hi];
   const bool degenerate = s == e;
