@@ -43,6 +43,10 @@ class Polygon {
 
   const LineString& exterior() const noexcept { return exterior_; }
   const std::vector<LineString>& interiors() const noexcept { return interiors_; }
+  // The rings, given up to a caller that builds a new polygon from them.
+  std::pair<LineString, std::vector<LineString>> into_rings() && {
+    return {std::move(exterior_), std::move(interiors_)};
+  }
 
   friend bool operator==(const Polygon&, const Polygon&) = default;
 
@@ -117,7 +121,13 @@ struct RdpIndex {
 double point_line_euclidean_distance(Coord start, Coord end, Coord p);
 std::vector<RdpIndex> compute_rdp(std::span<const RdpIndex> points, const double& tolerance);
 std::vector<Coord> rdp(std::span<const Coord> points, const double& tolerance);
+// rdp with the kept points moved to the front of the points' own storage,
+// which is then cut to them.
+void rdp_in_place(std::vector<Coord>& points, const double& tolerance);
 Polygon simplify(const Polygon& polygon, const double& tolerance);
+// simplify of a polygon that is no longer needed: its rings' storage holds
+// the result.
+Polygon simplify(Polygon&& polygon, const double& tolerance);
 
 // ---- Number text -------------------------------------------------------------
 

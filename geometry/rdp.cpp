@@ -35,4 +35,20 @@ std::vector<Coord> rdp(std::span<const Coord> points, const double& tolerance) {
   return kept;
 }
 
+void rdp_in_place(std::vector<Coord>& points, const double& tolerance) {
+  if (tolerance <= 0.0) return;
+  if (points.size() == 1) {
+    // The one record is kept twice: the result outgrows the input.
+    points.push_back(points.front());
+    return;
+  }
+  // The walk keeps positions in increasing order and never reads a point
+  // before the last one it kept, so each kept point can move down to the
+  // next free place at once.
+  Coord* p = points.data();
+  std::size_t count = 0;
+  rdp_walk(points.size(), ContiguousCoords{p}, tolerance, [&count, p](std::size_t i) { p[count++] = p[i]; });
+  points.resize(count);
+}
+
 }  // namespace quillmere

@@ -14,4 +14,11 @@ Polygon simplify(const Polygon& polygon, const double& tolerance) {
   return Polygon(std::move(exterior), std::move(interiors));
 }
 
+Polygon simplify(Polygon&& polygon, const double& tolerance) {
+  auto [exterior, interiors] = std::move(polygon).into_rings();
+  rdp_in_place(exterior.coords, tolerance);
+  for (LineString& ring : interiors) rdp_in_place(ring.coords, tolerance);
+  return Polygon(std::move(exterior), std::move(interiors));
+}
+
 }  // namespace quillmere

@@ -23,6 +23,8 @@ std::optional<std::vector<Polygon>> read_polygons_from_feature_collection(std::s
 // Chaikin smoothing (when passes > 0) then RDP simplification of one polygon.
 Polygon smooth_simplify_polygon(const Polygon& polygon, std::uint64_t smoothing_iterations,
                                 double simplify_tolerance);
+// The same for a polygon that is no longer needed (its storage is reused).
+Polygon smooth_simplify_polygon(Polygon&& polygon, std::uint64_t smoothing_iterations, double simplify_tolerance);
 
 // smooth_simplify_polygon of every polygon, in parallel, in input order.
 // Consumes the input list.

@@ -13,6 +13,13 @@ Polygon smooth_simplify_polygon(const Polygon& polygon, std::uint64_t passes, do
   return simplify(chaikin_smoothing(polygon, passes), tolerance);
 }
 
+Polygon smooth_simplify_polygon(Polygon&& polygon, std::uint64_t passes, double tolerance) {
+  if (passes == 0) return simplify(std::move(polygon), tolerance);
+  Polygon smoothed = chaikin_smoothing(polygon, passes);
+  polygon = Polygon();
+  return simplify(std::move(smoothed), tolerance);
+}
+
 std::vector<Polygon> smooth_simplify_polygons(std::vector<Polygon> polygons, std::uint64_t smoothing_iterations,
                                               double simplify_tolerance) {
   // Sized once, result i written straight into position i; each input

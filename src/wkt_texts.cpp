@@ -80,9 +80,8 @@ struct Writing {
         block.ends.clear();
         block.ends.reserve(block.end - block.begin);
         for (std::size_t i = block.begin; i < block.end; ++i) {
-          Polygon& polygon = (*w.polygons)[i];
-          const Polygon result = smooth_simplify_polygon(polygon, w.smoothing_iterations, w.tolerance);
-          polygon = Polygon();
+          const Polygon result =
+              smooth_simplify_polygon(std::move((*w.polygons)[i]), w.smoothing_iterations, w.tolerance);
           wkt::write_polygon_text(result, block.sink);
           block.ends.push_back(block.sink.size());
         }

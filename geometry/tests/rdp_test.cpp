@@ -168,6 +168,8 @@ TEST(Simplify, SimplifiesEveryRingWithTheSameTolerance) {
                         std::vector<Coord>{{0.2, 0.2}, {0.2, 0.2}}));
   EXPECT_TRUE(result.interiors()[1].coords.empty());
   EXPECT_TRUE(same_bits(result.interiors()[2].coords, std::vector<Coord>{{0.5, 0.5}, {0.5, 0.5}}));
+  // Consuming the polygon gives the same polygon.
+  EXPECT_EQ(simplify(Polygon(polygon), 0.8), result);
 }
 
 TEST(Simplify, NonPositiveToleranceReturnsThePolygonUnchanged) {
@@ -175,13 +177,14 @@ TEST(Simplify, NonPositiveToleranceReturnsThePolygonUnchanged) {
   EXPECT_EQ(simplify(polygon, 0.0), polygon);
   EXPECT_EQ(simplify(polygon, -0.0), polygon);
   EXPECT_EQ(simplify(polygon, -5.0), polygon);
+  EXPECT_EQ(simplify(Polygon(polygon), -0.0), polygon);
 }
 
 TEST(Simplify, NanStartRingIsClosedAgainAfterwards) {
   const Polygon polygon(LineString{{{nan, 0}, {1, 0}, {1, 1}}}, {});
-  const Polygon result = simplify(polygon, 0.5);
-  EXPECT_TRUE(same_bits(result.exterior().coords,
-                        std::vector<Coord>{{nan, 0}, {nan, 0}, {nan, 0}}));
+  for (const Polygon& result : {simplify(polygon, 0.5), simplify(Polygon(polygon), 0.5)}) {
+    EXPECT_TRUE(same_bits(result.exterior().coords, std::vector<Coord>{{nan, 0}, {nan, 0}, {nan, 0}}));
+  }
 }
 
 // The definition, followed literally, would split a stretch at its own start
@@ -228,7 +231,11 @@ TEST(RdpWalk, MatchesTheRecursiveDefinitionOnRandomLines) {
     const std::vector<Coord> line = random_line(rng, rng() % 40, style);
     const double tolerance = tolerances[rng() % std::size(tolerances)];
     SCOPED_TRACE("trial " + std::to_string(trial));
-    ASSERT_TRUE(same_bits(rdp(line, tolerance), reference_rdp(line, tolerance)));
+    const std::vector<Coord> expected_points = reference_rdp(line, tolerance);
+    ASSERT_TRUE(same_bits(rdp(line, tolerance), expected_points));
+    std::vector<Coord> in_place = line;
+    rdp_in_place(in_place, tolerance);
+    ASSERT_TRUE(same_bits(in_place, expected_points));
 
     // compute_rdp copies whole records, whatever their index values.
     std::vector<RdpIndex> records;
@@ -293,7 +300,11 @@ TEST(RdpWalk, EstimateFirstSearchKeepsTheExactChoices) {
     for (const double tolerance : {scale * 1e-3, scale * 0.3, 0x1p-1074, first, std::nextafter(first, 0.0),
                                    std::nextafter(first, inf)}) {
       SCOPED_TRACE("trial " + std::to_string(trial) + " kind " + std::to_string(kind));
-      ASSERT_TRUE(same_bits(rdp(line, tolerance), reference_rdp(line, tolerance)));
+      const std::vector<Coord> expected = reference_rdp(line, tolerance);
+      ASSERT_TRUE(same_bits(rdp(line, tolerance), expected));
+      std::vector<Coord> in_place = line;
+      rdp_in_place(in_place, tolerance);
+      ASSERT_TRUE(same_bits(in_place, expected));
     }
   }
 }
