@@ -93,6 +93,8 @@ ThreadPool& PoolCell::get() {
   return *s.pool;
 }
 
+bool PoolCell::running() const noexcept { return state_->running.load(std::memory_order_acquire) != nullptr; }
+
 void PoolCell::before_fork() noexcept { state_->mutex.lock(); }
 
 void PoolCell::after_fork_in_parent() noexcept { state_->mutex.unlock(); }
@@ -133,6 +135,10 @@ std::size_t current_num_threads() {
   if (WorkerThread* w = current_worker()) return w->registry->num_threads();
   if (ThreadPool* pool = tls_override) return pool->num_threads();
   return global_cell().get().num_threads();
+}
+
+bool pool_running() noexcept {
+  return current_worker() != nullptr || tls_override != nullptr || global_cell().running();
 }
 
 void run_batch(std::size_t n, PieceFn piece, void* context) {

@@ -31,6 +31,11 @@ std::size_t current_num_threads();
 // (the pool is still started).
 void run_batch(std::size_t n, PieceFn piece, void* context);
 
+// Whether batches of this thread would run on a pool that is already
+// running, so that starting one cannot fail: on a worker, inside a
+// ScopedPool, or once the process-wide pool has started.
+bool pool_running() noexcept;
+
 class Registry;
 class BatchInFlight;
 
@@ -126,6 +131,8 @@ class PoolCell {
   // form on the request that made the failed attempt, the
   // GlobalPoolAlreadyInitialized form on every later one.
   ThreadPool& get();
+  // Whether a pool has been started and get() returns it without trying.
+  bool running() const noexcept;
 
   // fork() hooks: in the child the pool's threads are gone, so the cell
   // forgets the pool and starts a new one with the same T on next use.

@@ -157,7 +157,7 @@ bool bind_arguments(const FunctionDescription& description, PyObject* args, PyOb
 }
 
 bool extract_str_sequence(PyObject* object, const char* name, CallTemporaries& temporaries,
-                          std::vector<std::string_view>& out) {
+                          std::vector<std::string_view>& out, const ConversionProgress& progress) {
   const int is_str = PyObject_IsInstance(object, reinterpret_cast<PyObject*>(&PyUnicode_Type));
   if (is_str == 1) {
     PyErr_SetString(PyExc_ValueError, "Can't extract `str` to `Vec`");
@@ -189,6 +189,7 @@ bool extract_str_sequence(PyObject* object, const char* name, CallTemporaries& t
     std::string_view view;
     if (!encode_utf8(item.p, temporaries, view)) return fail(name);
     out.push_back(view);
+    if (progress.report != nullptr && out.size() % progress.every == 0) progress.report(progress.context, out);
   }
   return true;
 }

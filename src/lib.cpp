@@ -12,6 +12,7 @@
 #include "pool/stop.hpp"
 #include "python_api.hpp"
 #include "python_call.hpp"
+#include "wkt_read_ahead.hpp"
 #include "wkt_texts.hpp"
 
 namespace quillmere::python {
@@ -20,13 +21,22 @@ namespace {
 
 // ---- pipelines ---------------------------------------------------------------
 
-PyObject* smooth_and_simplify_polygons_from_wkts_impl(std::span<const std::string_view> texts,
-                                                      std::uint64_t smoothing_iterations, double tolerance,
-                                                      CallTemporaries& temporaries) {
-  // Every text is read before any polygon is smoothed, so that an unreadable
-  // text stops the call whatever the smoothing would do. Then the texts'
-  // bytes may go while the results are made.
-  return wkt_text_list(read_polygons_from_wkts(texts), smoothing_iterations, tolerance, texts, temporaries);
+// The converted list and the reading of its texts that starts meanwhile.
+// The read-ahead is destroyed (waiting for its workers) before the
+// temporaries that its text views point into.
+struct WktTexts {
+  std::vector<std::string_view> views;
+  WktReadAhead ahead;
+};
+
+PyObject* smooth_and_simplify_polygons_from_wkts_impl(WktTexts& texts, std::uint64_t smoothing_iterations,
+                                                      double tolerance, CallTemporaries& temporaries) {
+  // Every text is read (most of them already, while the list was being
+  // converted) before any polygon is smoothed, so that an unreadable text
+  // stops the call whatever the smoothing would do. Then the texts' bytes
+  // may go while the results are made.
+  std::vector<Polygon> polygons = texts.ahead.finish(texts.views);
+  return wkt_text_list(std::move(polygons), smoothing_iterations, tolerance, texts.views, temporaries);
 }
 
 PyObject* smooth_and_simplify_polygon_fc_impl(std::string_view geojson, std::uint64_t smoothing_iterations,
@@ -76,13 +86,22 @@ PyObject* call(const FunctionDescription& description, PyObject* args, PyObject*
   }
 }
 
+bool extract_wkt_texts(PyObject* object, const char* name, CallTemporaries& temporaries, WktTexts& out) {
+  const ConversionProgress progress{
+      WktReadAhead::chunk_size,
+      [](void* ahead, std::span<const std::string_view> views) noexcept {
+        static_cast<WktReadAhead*>(ahead)->converted(views);
+      },
+      &out.ahead};
+  return extract_str_sequence(object, name, temporaries, out.views, progress);
+}
+
 PyObject* smooth_and_simplify_polygons_from_wkts(PyObject*, PyObject* args, PyObject* kwargs) {
-  return call<std::vector<std::string_view>>(
-      kWktsDescription, args, kwargs, extract_str_sequence,
-      [](const std::vector<std::string_view>& texts, std::uint64_t iterations, double tolerance,
-         CallTemporaries& temporaries) {
-        return smooth_and_simplify_polygons_from_wkts_impl(texts, iterations, tolerance, temporaries);
-      });
+  return call<WktTexts>(kWktsDescription, args, kwargs, extract_wkt_texts,
+                        [](WktTexts& texts, std::uint64_t iterations, double tolerance, CallTemporaries& temporaries) {
+                          return smooth_and_simplify_polygons_from_wkts_impl(texts, iterations, tolerance,
+                                                                             temporaries);
+                        });
 }
 
 PyObject* smooth_and_simplify_polygon_fc(PyObject*, PyObject* args, PyObject* kwargs) {
