@@ -188,3 +188,28 @@ def test_keywords_bind_like_positions():
     assert WKTS(simplify_tolerance_m=0.0, polygon_wkts=[square], smoothing_iterations=1) == by_position
     assert WKTS([square], simplify_tolerance_m=0.0, smoothing_iterations=True) == by_position
     assert FC(simplify_tolerance_m=0.0, smoothing_iterations=0, geojson=Text(EMPTY_FC)) == EMPTY_FC_OUT
+
+
+def test_conversion_errors_win_over_texts_read_meanwhile():
+    # Long lists are read in chunks while the rest is still being converted;
+    # a conversion failure still wins over an unreadable text before it.
+    square = "POLYGON((0 0,1 0,1 1,0 0))"
+    WKTS([square], 0, 0.0)  # the pool runs from here on
+    texts = [square] * 20_000
+    texts[3] = "x"
+    texts[9_000] = "POINT(1 2)"
+    bad_item = texts[:15_000] + [b"POLYGON EMPTY"] + texts[15_000:]
+    for call, kind, message in [
+        (lambda: WKTS(bad_item, 0, 0.0), TypeError,
+         "argument 'polygon_wkts': 'bytes' object cannot be converted to 'PyString'"),
+        (lambda: WKTS(texts, -1, 0.0), OverflowError,
+         "can't convert negative int to unsigned"),
+        (lambda: WKTS(texts, 0, "x"), TypeError, "argument 'simplify_tolerance_m': must be real number, not str"),
+    ]:
+        with pytest.raises(kind) as info:
+            call()
+        assert str(info.value) == message
+    with pytest.raises(BaseException) as info:
+        WKTS(texts, 0, 0.0)
+    assert type(info.value).__name__ == "PanicException"
+    assert str(info.value) == 'Unable to parse Polygon from WKT: "Invalid type encountered"'
