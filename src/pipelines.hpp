@@ -23,7 +23,9 @@ std::optional<std::vector<Polygon>> read_polygons_from_feature_collection(std::s
 // Chaikin smoothing (when passes > 0) then RDP simplification of one polygon.
 Polygon smooth_simplify_polygon(const Polygon& polygon, std::uint64_t smoothing_iterations,
                                 double simplify_tolerance);
-// The same for a polygon that is no longer needed (its storage is reused).
+// The same for a polygon that is no longer needed: the result lives in the
+// storage of the input (or of its smoothed copy), so it is meant to be used
+// and released at once.
 Polygon smooth_simplify_polygon(Polygon&& polygon, std::uint64_t smoothing_iterations, double simplify_tolerance);
 
 // smooth_simplify_polygon of every polygon, in parallel, in input order.

@@ -9,8 +9,11 @@ namespace quillmere {
 
 Polygon smooth_simplify_polygon(const Polygon& polygon, std::uint64_t passes, double tolerance) {
   if (passes == 0) return simplify(polygon, tolerance);
-  // The smoothed copy lives only until its simplified result exists.
-  return simplify(chaikin_smoothing(polygon, passes), tolerance);
+  // The smoothed copy lives only until its simplified result exists; the
+  // result gets storage of its own size, as results of this form are kept
+  // (in a list of them) until written.
+  const Polygon smoothed = chaikin_smoothing(polygon, passes);
+  return simplify(smoothed, tolerance);
 }
 
 Polygon smooth_simplify_polygon(Polygon&& polygon, std::uint64_t passes, double tolerance) {
