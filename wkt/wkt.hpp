@@ -233,6 +233,9 @@ inline constexpr std::size_t max_number_text = 344;
 // Writes the number text at `out`, which has room for max_number_text bytes;
 // returns the end of the text.
 char* write_number_to(char* out, double value) noexcept;
+// Writes "x y", the two number texts with a space between, at `out`, which
+// has room for 2 * max_number_text + 1 bytes; returns the end.
+char* write_coordinate_to(char* out, double x, double y) noexcept;
 
 // A growable byte buffer that many texts are written into back to back, so
 // that a batch of results costs a few allocations instead of one per text.

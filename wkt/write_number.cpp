@@ -22,20 +22,18 @@ struct SixteenDigits {
 
 #if defined(__SSE2__) && !defined(QUILLMERE_PORTABLE_DIGITS)
 
-// In one vector: the four groups of four digits, each split into hundreds
-// and the rest, then each of those eight pairs into tens and ones, by
-// multiply-high with constants exact for these ranges.
-inline SixteenDigits sixteen_digits(std::uint64_t v) noexcept {
+// The four groups of four digits of v < 10^16, as 16-bit lanes 0-3.
+inline __m128i digit_groups(std::uint64_t v) noexcept {
   const auto high = static_cast<std::uint32_t>(v / 100000000);
   const auto low = static_cast<std::uint32_t>(v % 100000000);
   __m128i groups = _mm_cvtsi32_si128(static_cast<int>(high / 10000));
   groups = _mm_insert_epi16(groups, static_cast<int>(high % 10000), 1);
   groups = _mm_insert_epi16(groups, static_cast<int>(low / 10000), 2);
-  groups = _mm_insert_epi16(groups, static_cast<int>(low % 10000), 3);
-  // x / 100 = ((4x * 10486) >> 16) >> 6 for x < 10^4.
-  const __m128i hundreds = _mm_srli_epi16(_mm_mulhi_epu16(_mm_slli_epi16(groups, 2), _mm_set1_epi16(10486)), 6);
-  const __m128i rest = _mm_sub_epi16(groups, _mm_mullo_epi16(hundreds, _mm_set1_epi16(100)));
-  const __m128i pairs = _mm_unpacklo_epi16(hundreds, rest);
+  return _mm_insert_epi16(groups, static_cast<int>(low % 10000), 3);
+}
+
+// Eight pairs of digits (16-bit lanes below 100) as 16 characters.
+inline SixteenDigits pair_digits(__m128i pairs) noexcept {
   // y / 10 = (y * 6554) >> 16 for y < 100.
   const __m128i tens = _mm_mulhi_epu16(pairs, _mm_set1_epi16(6554));
   const __m128i ones = _mm_sub_epi16(pairs, _mm_mullo_epi16(tens, _mm_set1_epi16(10)));
@@ -45,6 +43,31 @@ inline SixteenDigits sixteen_digits(std::uint64_t v) noexcept {
   return {static_cast<std::uint64_t>(_mm_cvtsi128_si64(digits)),
           static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(digits, digits))),
           significant == 0 ? 0 : 32 - __builtin_clz(significant)};
+}
+
+// x / 100 = ((4x * 10486) >> 16) >> 6 for every 16-bit lane x < 10^4.
+inline __m128i hundreds_of(__m128i groups) noexcept {
+  return _mm_srli_epi16(_mm_mulhi_epu16(_mm_slli_epi16(groups, 2), _mm_set1_epi16(10486)), 6);
+}
+
+// In one vector: the four groups of four digits, each split into hundreds
+// and the rest, then each of those eight pairs into tens and ones, by
+// multiply-high with constants exact for these ranges.
+inline SixteenDigits sixteen_digits(std::uint64_t v) noexcept {
+  const __m128i groups = digit_groups(v);
+  const __m128i hundreds = hundreds_of(groups);
+  const __m128i rest = _mm_sub_epi16(groups, _mm_mullo_epi16(hundreds, _mm_set1_epi16(100)));
+  return pair_digits(_mm_unpacklo_epi16(hundreds, rest));
+}
+
+// Two numbers' digits at once: their eight groups share one vector up to
+// the pairs.
+inline void sixteen_digits(std::uint64_t u, std::uint64_t v, SixteenDigits& du, SixteenDigits& dv) noexcept {
+  const __m128i groups = _mm_unpacklo_epi64(digit_groups(u), digit_groups(v));
+  const __m128i hundreds = hundreds_of(groups);
+  const __m128i rest = _mm_sub_epi16(groups, _mm_mullo_epi16(hundreds, _mm_set1_epi16(100)));
+  du = pair_digits(_mm_unpacklo_epi16(hundreds, rest));
+  dv = pair_digits(_mm_unpackhi_epi16(hundreds, rest));
 }
 
 #else
@@ -72,6 +95,11 @@ inline SixteenDigits sixteen_digits(std::uint64_t v) noexcept {
   return {high + ascii_zeros, low + ascii_zeros, count};
 }
 
+inline void sixteen_digits(std::uint64_t u, std::uint64_t v, SixteenDigits& du, SixteenDigits& dv) noexcept {
+  du = sixteen_digits(u);
+  dv = sixteen_digits(v);
+}
+
 #endif
 
 inline void store8(char* out, std::uint64_t bytes) noexcept { std::memcpy(out, &bytes, sizeof bytes); }
@@ -81,11 +109,16 @@ inline void store8(char* out, std::uint64_t bytes) noexcept { std::memcpy(out, &
 // value (m and 10^p are exact, so the division rounds once). Any other
 // decimal of 15 digits or fewer lies at least 10^-p, over four units in the
 // last place, away, so m without its trailing zeros is the shortest
-// round-trip digit string. Writes those digits laid out positionally at
-// `o` and returns the end; null when the value takes the general conversion.
-// Every store is a whole 8-byte word: `o` has room for max_number_text.
-char* short_number(double magnitude, char* o) noexcept {
-  if (!(magnitude < 1e8) || magnitude < 1e-7) return nullptr;
+// round-trip digit string.
+struct ShortForm {
+  std::uint64_t sixteen;  // m and a zero: 16 digits
+  int p;
+};
+
+// The short form of a nonzero finite magnitude; false when the value takes
+// the general conversion.
+inline bool short_form(double magnitude, ShortForm& form) noexcept {
+  if (!(magnitude < 1e8) || magnitude < 1e-7) return false;
   std::uint64_t bits;
   std::memcpy(&bits, &magnitude, sizeof bits);
   const int binary_exponent = static_cast<int>(bits >> 52) - 1023;
@@ -95,20 +128,23 @@ char* short_number(double magnitude, char* o) noexcept {
   // count of real data varies from number to number.
   const int t = (binary_exponent * 78913) >> 18;
   const int guess = 14 - t;
-  if (guess < 0 || guess > 22) return nullptr;
+  if (guess < 0 || guess > 22) return false;
   const int p = guess - (magnitude * exact_powers_of_ten[guess] >= 1e15);
   const double scaled = magnitude * exact_powers_of_ten[p];
   // Round to the nearest integer (ties to even) by the 2^52 trick: exact
   // IEEE arithmetic for 0 <= scaled < 2^52, and no call into the C library.
   const double m = (scaled + 0x1p52) - 0x1p52;
-  if (!(m >= 1e14 && m < 1e15) || m / exact_powers_of_ten[p] != magnitude) return nullptr;
+  if (!(m >= 1e14 && m < 1e15) || m / exact_powers_of_ten[p] != magnitude) return false;
+  form = {static_cast<std::uint64_t>(m) * 10, p};
+  return true;
+}
 
-  // The 15 digits and a zero.
-  const SixteenDigits digits = sixteen_digits(static_cast<std::uint64_t>(m) * 10);
+// The digits of a short form laid out positionally at `o`; returns the end.
+// Every store is a whole 8-byte word: `o` has room for max_number_text.
+inline char* lay_out(char* o, const SixteenDigits& digits, int p) noexcept {
   const std::uint64_t first = digits.first;
   const std::uint64_t second = digits.second;
   const int k = digits.count;
-
   const int e = 15 - p;  // digits before the point: -6 <= e <= 8
   if (e <= 0) {
     // "0." and up to six zeros, then the digits.
@@ -137,6 +173,11 @@ char* short_number(double magnitude, char* o) noexcept {
   return o + k + 1;
 }
 
+// Whether the value is finite and nonzero with a short form.
+inline bool short_value(double value, ShortForm& form) noexcept {
+  return std::isfinite(value) && value != 0.0 && short_form(std::fabs(value), form);
+}
+
 }  // namespace
 
 char* write_number_to(char* o, double value) noexcept {
@@ -158,7 +199,8 @@ char* write_number_to(char* o, double value) noexcept {
 
   // value = 0.d1...dk x 10^e, laid out positionally, never with an exponent.
   const double magnitude = std::fabs(value);
-  if (char* end = short_number(magnitude, o)) return end;
+  ShortForm form;
+  if (short_form(magnitude, form)) return lay_out(o, sixteen_digits(form.sixteen), form.p);
   char digits[24];
   int e = 0;
   const int k = shortest_digits(magnitude, digits, e);
@@ -184,6 +226,24 @@ char* write_number_to(char* o, double value) noexcept {
     o += e - k;
   }
   return o;
+}
+
+char* write_coordinate_to(char* o, double x, double y) noexcept {
+  ShortForm fx;
+  ShortForm fy;
+  if (short_value(x, fx) && short_value(y, fy)) {
+    SixteenDigits dx;
+    SixteenDigits dy;
+    sixteen_digits(fx.sixteen, fy.sixteen, dx, dy);
+    *o = '-';
+    o = lay_out(o + std::signbit(x), dx, fx.p);
+    *o++ = ' ';
+    *o = '-';
+    return lay_out(o + std::signbit(y), dy, fy.p);
+  }
+  o = write_number_to(o, x);
+  *o++ = ' ';
+  return write_number_to(o, y);
 }
 
 void write_number(double value, std::string& sink) {

@@ -88,9 +88,7 @@ void put_ring(const quillmere::LineString& ring, TextSink& sink) {
     char* o = sink.room(coord_room);
     if (!first) *o++ = ',';
     first = false;
-    o = write_number_to(o, c.x);
-    *o++ = ' ';
-    o = write_number_to(o, c.y);
+    o = write_coordinate_to(o, c.x, c.y);
     sink.commit(o);
   }
 }

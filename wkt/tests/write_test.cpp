@@ -187,3 +187,43 @@ TEST(WritePolygon, LargeRingWritesEveryCoordinate) {
 
 }  // namespace
 }  // namespace quillmere::wkt
+
+namespace quillmere::wkt {
+namespace {
+
+// A coordinate is its two number texts with a space between, whichever of
+// them take the short path, the general one, or neither (signed zeros,
+// NaN, infinities).
+TEST(WriteCoordinate, IsTheTwoNumberTextsWithASpace) {
+  std::mt19937_64 random(21);
+  const double specials[] = {0.0, -0.0, std::numeric_limits<double>::quiet_NaN(),
+                             std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                             5e-324, 1e22, 99999999.5, 1e-7, 0.1};
+  auto pick = [&](int kind) {
+    switch (kind) {
+      case 0: {  // a decimal of 1 to 15 digits, like survey data
+        const double v = static_cast<double>(random() % 1000000000000000ull) /
+                         exact_powers_of_ten[random() % 16];
+        return random() % 2 ? -v : v;
+      }
+      case 1: {  // any bits
+        double v;
+        const std::uint64_t bits = random();
+        std::memcpy(&v, &bits, sizeof v);
+        return v;
+      }
+      default:
+        return specials[random() % std::size(specials)];
+    }
+  };
+  char out[2 * max_number_text + 1];
+  for (int round = 0; round < 300000; ++round) {
+    const double x = pick(static_cast<int>(random() % 3));
+    const double y = pick(static_cast<int>(random() % 3));
+    const std::string expected = number_text(x) + " " + number_text(y);
+    ASSERT_EQ(std::string(out, write_coordinate_to(out, x, y)), expected) << x << " " << y;
+  }
+}
+
+}  // namespace
+}  // namespace quillmere::wkt
