@@ -41,10 +41,6 @@ std::size_t ThreadPool::num_threads() const noexcept { return registry_->num_thr
 
 void ThreadPool::run_batch(std::size_t n, PieceFn piece, void* context) { registry_->run_batch(n, piece, context); }
 
-std::unique_ptr<BatchInFlight> ThreadPool::start_batch(std::size_t n, PieceFn piece, void* context) {
-  return registry_->start_batch(n, piece, context);
-}
-
 std::size_t ThreadPool::sleeping_threads() const noexcept { return registry_->sleep().sleeping(); }
 
 ScopedPool::ScopedPool(ThreadPool& pool) : previous_(tls_override) { tls_override = &pool; }
@@ -131,31 +127,24 @@ PoolCell& global_cell() {
 
 }  // namespace
 
-std::size_t current_num_threads() {
-  if (WorkerThread* w = current_worker()) return w->registry->num_threads();
-  if (ThreadPool* pool = tls_override) return pool->num_threads();
-  return global_cell().get().num_threads();
+// The pool a batch of this thread runs on: the worker's own, the one of an
+// enclosing ScopedPool, or the process-wide one (started on first use).
+Registry& routed_registry() {
+  if (WorkerThread* w = current_worker()) return *w->registry;
+  if (ThreadPool* pool = tls_override) return *pool->registry_;
+  return *global_cell().get().registry_;
 }
+
+std::size_t current_num_threads() { return routed_registry().num_threads(); }
 
 bool pool_running() noexcept {
   return current_worker() != nullptr || tls_override != nullptr || global_cell().running();
 }
 
-void run_batch(std::size_t n, PieceFn piece, void* context) {
-  if (WorkerThread* w = current_worker()) return w->registry->run_batch(n, piece, context);
-  if (ThreadPool* pool = tls_override) return pool->run_batch(n, piece, context);
-  global_cell().get().run_batch(n, piece, context);
-}
+void run_batch(std::size_t n, PieceFn piece, void* context) { routed_registry().run_batch(n, piece, context); }
 
-BackgroundBatch::BackgroundBatch(std::size_t n, PieceFn piece, void* context) {
-  if (WorkerThread* w = current_worker()) {
-    in_flight_ = w->registry->start_batch(n, piece, context);
-  } else if (ThreadPool* pool = tls_override) {
-    in_flight_ = pool->start_batch(n, piece, context);
-  } else {
-    in_flight_ = global_cell().get().start_batch(n, piece, context);
-  }
-}
+BackgroundBatch::BackgroundBatch(std::size_t n, PieceFn piece, void* context)
+    : in_flight_(routed_registry().start_batch(n, piece, context)) {}
 
 BackgroundBatch::~BackgroundBatch() = default;
 

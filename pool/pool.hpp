@@ -81,12 +81,12 @@ class ThreadPool {
 
   std::size_t num_threads() const noexcept;
   void run_batch(std::size_t n, PieceFn piece, void* context);
-  std::unique_ptr<BatchInFlight> start_batch(std::size_t n, PieceFn piece, void* context);
 
   // Workers currently asleep on their condition variable (for tests).
   std::size_t sleeping_threads() const noexcept;
 
  private:
+  friend Registry& routed_registry();
   std::shared_ptr<Registry> registry_;
 };
 
