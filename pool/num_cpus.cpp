@@ -1,13 +1,12 @@
 // The processor count: a control group's CPU quota, capped by the number of
 // processors this thread may run on.
+#include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <mutex>
-#include <sstream>
 
 #include "pool.hpp"
 
@@ -15,13 +14,25 @@ namespace quillmere::pool {
 
 namespace {
 
+// Plain system calls: these files are small, and iostreams would pull the
+// locale machinery into the process for nothing.
 std::optional<std::string> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return std::move(text).str();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  char buffer[4096];
+  while (true) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return text;
 }
 
 // Calls f on each piece of text between separators.
