@@ -2,6 +2,7 @@
 // smoothing (Chaikin) and simplification (Ramer-Douglas-Peucker) operations.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <utility>
@@ -49,6 +50,18 @@ class Polygon {
   }
 
   friend bool operator==(const Polygon&, const Polygon&) = default;
+
+  // The rings of fewer than `min_points` positions are dropped; without its
+  // exterior the polygon is empty. The kept rings are untouched (not closed
+  // again). Used where results must be buildable by GEOS (4 positions).
+  void drop_short_rings(std::size_t min_points) noexcept {
+    if (exterior_.coords.size() < min_points) {
+      *this = Polygon();
+      return;
+    }
+    std::erase_if(interiors_, [min_points](const LineString& ring) { return ring.coords.size() < min_points; });
+  }
+  bool is_empty() const noexcept { return exterior_.coords.empty() && interiors_.empty(); }
 
  private:
   static void close_ring(LineString& ring) {

@@ -150,4 +150,6 @@ BackgroundBatch::~BackgroundBatch() = default;
 
 void BackgroundBatch::wait() { in_flight_->wait(); }
 
+bool BackgroundBatch::wait_for(std::chrono::nanoseconds timeout) { return in_flight_->wait_for(timeout); }
+
 }  // namespace quillmere::pool

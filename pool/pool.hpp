@@ -2,6 +2,7 @@
 // and the order-preserving batch map that every parallel stage uses.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -51,6 +52,10 @@ class BackgroundBatch {
   BackgroundBatch(const BackgroundBatch&) = delete;
   BackgroundBatch& operator=(const BackgroundBatch&) = delete;
   void wait();
+  // Whether every piece has ended, waiting at most `timeout`; wait() then
+  // returns at once (rethrowing the failure, if any). Lets a caller that
+  // must stay responsive (to signals, say) wait in slices.
+  bool wait_for(std::chrono::nanoseconds timeout);
 
  private:
   std::unique_ptr<BatchInFlight> in_flight_;

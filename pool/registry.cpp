@@ -103,6 +103,13 @@ void LockLatch::wait_and_reset() noexcept {
   set_ = false;
 }
 
+bool LockLatch::wait_for_and_reset(std::chrono::nanoseconds timeout) noexcept {
+  std::unique_lock lock(mutex_);
+  if (!cv_.wait_for(lock, timeout, [this] { return set_; })) return false;
+  set_ = false;
+  return true;
+}
+
 // ---- Sleep -----------------------------------------------------------------------
 
 Sleep::Sleep(std::size_t num_threads) : workers_(new WorkerSleep[num_threads]), num_threads_(num_threads) {}

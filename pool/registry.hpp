@@ -5,6 +5,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -88,6 +89,8 @@ class LockLatch {
  public:
   void set() noexcept;
   void wait_and_reset() noexcept;
+  // Waits at most `timeout`; true (and reset) when the latch was set.
+  bool wait_for_and_reset(std::chrono::nanoseconds timeout) noexcept;
 
  private:
   std::mutex mutex_;
@@ -165,6 +168,8 @@ class BatchInFlight {
  public:
   virtual ~BatchInFlight() = default;
   virtual void wait() = 0;
+  // Whether every piece has ended, waiting at most `timeout` for it.
+  virtual bool wait_for(std::chrono::nanoseconds timeout) = 0;
 };
 
 class Registry {

@@ -161,6 +161,11 @@ class InjectedBatch final : public BatchInFlight {
     if (job_.error) std::rethrow_exception(std::exchange(job_.error, nullptr));
   }
 
+  bool wait_for(std::chrono::nanoseconds timeout) override {
+    if (!waited_) waited_ = latch_.wait_for_and_reset(timeout);
+    return waited_;
+  }
+
  private:
   Batch batch_;
   LockLatch latch_;
@@ -175,6 +180,7 @@ class FinishedBatch final : public BatchInFlight {
   void wait() override {
     if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
   }
+  bool wait_for(std::chrono::nanoseconds) override { return true; }
 
  private:
   std::exception_ptr error_;

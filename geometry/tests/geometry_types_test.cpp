@@ -42,5 +42,21 @@ TEST(Polygon, ConstructionClosesOnlyRingsWhoseEndsDiffer) {
   EXPECT_EQ(p.interiors()[3].coords.size(), 4u);
 }
 
+TEST(Polygon, DropShortRingsKeepsRingsOfFourAndEmptiesWithoutExterior) {
+  const LineString two{{{0, 0}, {1, 0}}};
+  const LineString nan_ring{{{nan, 0}, {1, 0}, {2, 2}, {nan, 0}}};  // ends differ; not closed again
+  Polygon p(LineString{{{0, 0}, {4, 0}, {4, 4}, {0, 0}}}, {two, nan_ring, LineString{}});
+  const std::size_t nan_size = p.interiors()[1].coords.size();
+  p.drop_short_rings(4);
+  ASSERT_EQ(p.interiors().size(), 1u);
+  EXPECT_EQ(p.interiors()[0].coords.size(), nan_size);
+  EXPECT_FALSE(p.is_empty());
+
+  Polygon collapsed(two, {nan_ring});
+  collapsed.drop_short_rings(4);
+  EXPECT_TRUE(collapsed.is_empty());
+  EXPECT_TRUE(collapsed.interiors().empty());
+}
+
 }  // namespace
 }  // namespace quillmere

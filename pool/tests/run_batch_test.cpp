@@ -161,9 +161,12 @@ TEST(BackgroundBatch, CallerGoesOnWhileThePiecesRun) {
         },
         &gate);
     EXPECT_EQ(gate.done.load(), 0u);
+    EXPECT_FALSE(batch.wait_for(std::chrono::milliseconds(5)));
     gate.open.store(true);
-    batch.wait();
+    while (!batch.wait_for(std::chrono::milliseconds(5))) {
+    }
     EXPECT_EQ(gate.done.load(), 1000u);
+    batch.wait();
   }
   // Without wait(), the destructor still lets every piece end first.
   gate.done.store(0);
