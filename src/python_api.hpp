@@ -2,7 +2,7 @@
 #pragma once
 
 #ifndef Py_LIMITED_API
-#define Py_LIMITED_API 0x03080000
+#define Py_LIMITED_API 0x030B0000
 #endif
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
