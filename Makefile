@@ -30,7 +30,7 @@ test-sanitize:
 	ctest --test-dir build/asan --output-on-failure -j$(JOBS)
 	$(PYTHON) -m pip install -q -r requirements-test.txt
 	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  LD_PRELOAD="$(SANITIZER_PRELOAD)" PYTHONPATH=build/asan $(PYTHON) -m pytest tests -q -p no:cacheprovider
+	  LD_PRELOAD="$(SANITIZER_PRELOAD)" PYTHONPATH=build/asan:python $(PYTHON) -m pytest tests -q -p no:cacheprovider
 
 # The pool and pipeline C++ tests under ThreadSanitizer.
 test-tsan:
