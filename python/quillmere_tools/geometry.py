@@ -155,7 +155,7 @@ def _smooth_simplify_array(np: Any, shapely: Any, values: Any, iterations: int, 
         (where,) = np.nonzero((types == kind) & ~empty)
         if where.size == 0:
             continue
-        arrays = shapely.to_ragged_array(values[where], include_z=False)
-        result = smooth_simplify_ragged(*arrays, iterations, tolerance, keep_collapsed=keep)
+        kind_code, coords, offsets = shapely.to_ragged_array(values[where], include_z=False)
+        result = smooth_simplify_ragged(kind_code, coords, offsets, iterations, tolerance, keep_collapsed=keep)
         out[where] = shapely.from_ragged_array(*result)
     return out
