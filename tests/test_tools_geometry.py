@@ -278,3 +278,16 @@ def test_concurrent_calls_from_python_threads_each_get_their_own_result():
     for t in threads:
         t.join()
     assert results == expected
+
+
+def test_interpreter_exit_during_a_call_in_a_daemon_thread_is_clean():
+    script = (
+        "import threading, time, quillmere_tools as qt\n"
+        "from test_tools_geometry import long_call_polygons\n"
+        "p = long_call_polygons()\n"
+        "threading.Thread(target=lambda: qt.smooth_simplify(p, 9, 1e-3), daemon=True).start()\n"
+        "time.sleep(0.3)\n"
+    )
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(Path(__file__).parent), os.environ.get("PYTHONPATH", "")]))
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300, env=env)
+    assert done.returncode == 0, done.stderr
