@@ -3,8 +3,8 @@
 #include <exception>
 #include <new>
 
+#include "common/stop.hpp"
 #include "pool/pool.hpp"
-#include "pool/stop.hpp"
 #include "tools/native.hpp"
 
 namespace quillmere::tools {
