@@ -37,7 +37,7 @@ test-tsan:
 	cmake -S . -B build/tsan -G Ninja -DQUILLMERE_BUILD_TESTS=ON -DQUILLMERE_TSAN=ON -DQUILLMERE_BUILD_MODULE=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build/tsan -j$(JOBS) --target pool_tests pipeline_tests
 	build/tsan/pool/pool_tests
-	build/tsan/src/pipeline_tests
+	build/tsan/pipeline/pipeline_tests
 
 clean:
 	rm -rf build

@@ -5,8 +5,8 @@
 #include <exception>
 #include <new>
 
+#include "common/stop.hpp"
 #include "pool/pool.hpp"
-#include "pool/stop.hpp"
 #include "tools/native.hpp"
 
 namespace quillmere::tools {

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "pipeline/pipelines.hpp"
 #include "ragged/ragged.hpp"
-#include "src/pipelines.hpp"
 #include "tools/native.hpp"
 #include "tools/unlocked.hpp"
 
