@@ -13,7 +13,7 @@
 
 #include "geojson/geojson.hpp"
 #include "pool/pool.hpp"
-#include "pool/stop.hpp"
+#include "common/stop.hpp"
 
 namespace quillmere::geojson {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <variant>
 
-#include "pool/stop.hpp"
+#include "common/stop.hpp"
 #include "wkt/polygonal.hpp"
 
 namespace quillmere::wkt {
