@@ -181,6 +181,10 @@ PyObject* run_text_list(TextInputs& inputs, bool first_only, Process& process, s
   };
 
   bool stopped = false;  // a signal handler raised, or a str could not be made
+  // While the lock is being retaken: during the interpreter's finalization
+  // that ends this (daemon) thread by forced unwinding, which must go
+  // through without the lock being retaken again.
+  bool retaking = false;
   PyThreadState* state = PyEval_SaveThread();
   try {
     // Enough blocks for the pool to share out unequal texts, few enough that
@@ -200,7 +204,9 @@ PyObject* run_text_list(TextInputs& inputs, bool first_only, Process& process, s
         work.finished_one.wait_for(lock, std::chrono::milliseconds(20), [&] { return !work.finished.empty(); });
         taken.swap(work.finished);
       }
+      retaking = true;
       PyEval_RestoreThread(state);
+      retaking = false;
       bool ok = true;
       for (std::size_t b : taken) {
         if (!(ok = convert(b))) break;
@@ -230,9 +236,9 @@ PyObject* run_text_list(TextInputs& inputs, bool first_only, Process& process, s
       batch.wait();
     }
   } catch (...) {
-    PyEval_RestoreThread(state);
+    if (!retaking) PyEval_RestoreThread(state);
+    raise_native_failure();  // lets a thread-ending unwind through
     Py_DECREF(list);
-    raise_native_failure();
     return nullptr;
   }
   PyEval_RestoreThread(state);
