@@ -155,7 +155,9 @@ PyObject* run_text_list(TextInputs& inputs, bool first_only, Process& process, s
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
   if (list == nullptr) return nullptr;
   // A block's texts into their places of the list (lock held); false with
-  // the exception set when a str cannot be made.
+  // the exception set when a str cannot be made or a signal handler raised
+  // (looked at every few megabytes: results can be large).
+  std::size_t unchecked_bytes = 0;
   auto convert = [&](std::size_t b) {
     Block& block = blocks[b];
     std::size_t start = 0;
@@ -165,6 +167,14 @@ PyObject* run_text_list(TextInputs& inputs, bool first_only, Process& process, s
       if (block.outcomes[j] == Outcome::Written) {
         item = new_str(block.sink.data() + start, block.ends[j] - start);
         if (item == nullptr) return false;
+        unchecked_bytes += block.ends[j] - start;
+        if (unchecked_bytes > (std::size_t{4} << 20)) {
+          unchecked_bytes = 0;
+          if (PyErr_CheckSignals() != 0) {
+            Py_DECREF(item);
+            return false;
+          }
+        }
       } else {
         item = Py_None;
         Py_INCREF(item);
