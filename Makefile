@@ -33,7 +33,7 @@ apt_install = { if [ "$$(id -u)" = 0 ]; then \
 install:
 	$(PYTHON) -m pip install .
 
-test: setup test-cpp test-python test-typing test-sanitize test-tsan
+test: setup test-cpp test-wheel test-python test-typing test-sanitize test-tsan
 	@echo "make test: every check passed"
 
 setup: setup-system setup-python
