@@ -210,6 +210,7 @@ def _line_chunks(job: Job, kind: str) -> Iterator[_LineChunk]:
         chunk.prefix, prefix = prefix, b""
         chunk.position = job.input.position()
         line += piece.count(b"\n")
+        del piece, text  # not kept while the chunk waits in the queue
         yield chunk
 
 
@@ -273,6 +274,7 @@ def _run_lines(job: Job, kind: str) -> None:
             job.rejects.add(chunk.line(index), reason, chunk.record(index))
 
         chunk.results = smooth_texts(kind, chunk.bodies, chunk.line, job.settings, reject)
+        chunk.bodies = []  # only the results are written
         job.rows_written += len(chunk.results) - chunk.results.count(None)
         job.progress.update(chunk.position, job.rows_written)
         return chunk
