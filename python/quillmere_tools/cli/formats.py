@@ -111,19 +111,27 @@ def run(job: Job, family: str) -> None:
 
 def _run_document(job: Job) -> None:
     job.noun = "document"
-    pieces = []
     size = chunk_bytes()
-    while True:
+    if job.input.size is not None and job.input.compression is None:
+        # A plain file: one read into one buffer of the right size.
         try:
-            block = job.input.stream.read(size)
+            data = job.input.stream.read()
         except BaseException as error:
             raise job.input_error(error) from None
-        if not block:
-            break
-        pieces.append(block)
-        job.progress.update(job.input.position(), 0)
-    data = b"".join(pieces)
-    del pieces
+    else:
+        pieces = []
+        while True:
+            try:
+                block = job.input.stream.read(size)
+            except BaseException as error:
+                raise job.input_error(error) from None
+            if not block:
+                break
+            pieces.append(block)
+            job.progress.update(job.input.position(), 0)
+        data = b"".join(pieces)
+        del pieces
+    job.progress.update(job.input.position(), 0)
     bom = data.startswith(BOM)
     try:
         text = codecs.decode(memoryview(data)[3:] if bom else data, "utf-8")
