@@ -160,7 +160,9 @@ def test_rfc8142_records_over_several_lines_keep_their_layout(tmp_path):
 
 def test_standard_input_and_output(tmp_path):
     text = "\n".join(WKTS) + "\n"
-    result = run("smooth", "-", "--format", "wkt", "-k", K, "-t", T, "--quiet", stdin=compress(text.encode(), "gz"))
+    result = run(
+        "smooth", "-", "--format", "wkt", "-k", K, "-t", T, "--quiet", "--threads", 1, stdin=compress(text.encode(), "gz")
+    )
     assert result.returncode == 0, result.stderr
     assert result.stdout.decode() == "\n".join(smoothed_wkts(WKTS)) + "\n"
     assert result.stderr == b""
@@ -271,3 +273,35 @@ def test_geoparquet_row_groups_columns_and_metadata(tmp_path, layout):
                 assert box is None
             else:
                 assert (box["xmin"], box["ymin"], box["xmax"], box["ymax"]) == tuple(geometry.bounds)
+
+
+def test_progress_bar_only_on_a_terminal(tmp_path):
+    pytest.importorskip("tqdm")
+    import fcntl
+    import pty
+    import struct
+    import termios
+
+    source = tmp_path / "in.wkt"
+    source.write_text("\n".join(WKTS * 50) + "\n")
+    leader, follower = pty.openpty()
+    fcntl.ioctl(follower, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))
+    try:
+        result = run("smooth", source, "-k", K, "-t", T, "-o", tmp_path / "out.wkt", stdout=subprocess.PIPE, stderr=follower)
+        os.close(follower)
+        follower = -1
+        shown = b""
+        while True:
+            try:
+                data = os.read(leader, 65536)
+            except OSError:
+                break
+            if not data:
+                break
+            shown += data
+    finally:
+        os.close(leader)
+        if follower >= 0:
+            os.close(follower)
+    assert result.returncode == 0
+    assert b"rows/s" in shown and b"quillmere: 750 rows written" in shown
