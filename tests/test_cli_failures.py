@@ -207,6 +207,9 @@ def _generated_wkt(path, megabytes):
             f.write(block)
 
 
+@pytest.mark.skipif(
+    "asan" in os.environ.get("LD_PRELOAD", ""), reason="AddressSanitizer's quarantine holds freed memory"
+)
 def test_peak_memory_does_not_grow_with_the_file(tmp_path):
     peaks = []
     for megabytes in (16, 64):
@@ -217,3 +220,48 @@ def test_peak_memory_does_not_grow_with_the_file(tmp_path):
     small, large = peaks
     # Holding the file would add well over 48 MB; streaming adds nothing but noise.
     assert large < small + 16, peaks
+
+
+def test_bad_geojson_document_names_the_readers_line_even_with_skip(tmp_path):
+    source = tmp_path / "in.geojson"
+    source.write_text('{"type": "FeatureCollection",\n "features": [\n' + FEATURES[0] + ",\n" + FEATURES[1][:-5] + "\n]}\n")
+    result = run("smooth", source, "-k", K, "-t", T, "--on-invalid", "skip", "-o", tmp_path / "out.geojson")
+    assert result.returncode == 1
+    assert result.stderr.decode().startswith(f"{source}:5: ")  # where the JSON reader stops
+    assert not (tmp_path / "out.geojson").exists() and leftovers(tmp_path) == []
+
+
+def test_csv_without_a_geometry_column(tmp_path):
+    source = tmp_path / "in.csv"
+    source.write_text("id,shape\n1,POLYGON EMPTY\n")
+    result = run("smooth", source, "-k", K, "-t", T, "-o", tmp_path / "out.csv")
+    assert result.returncode == 1
+    assert result.stderr.decode().startswith(f"{source}:1: no geometry column named wkt, geometry or geom")
+    assert not (tmp_path / "out.csv").exists()
+
+
+@pytest.mark.parametrize("mode", ["raise", "skip"])
+def test_bad_wkb_in_parquet_by_row(tmp_path, mode):
+    pa = pytest.importorskip("pyarrow")
+    pq = pytest.importorskip("pyarrow.parquet")
+    shapely = pytest.importorskip("shapely")
+    good = shapely.to_wkb(shapely.from_wkt(SQUARE))
+    table = pa.table({"id": [1, 2, 3, 4], "shape": pa.array([good, None, b"\x01\x03garbage", good], type=pa.binary())})
+    source = tmp_path / "in.parquet"
+    pq.write_table(table, source, row_group_size=2)
+    rejects = tmp_path / "rejects.jsonl"
+    options = ["--on-invalid", "skip", "--rejects", rejects] if mode == "skip" else []
+    result = run("smooth", source, "-k", K, "-t", T, "--column", "shape", "-o", tmp_path / "out.parquet", *options)
+    if mode == "raise":
+        assert result.returncode == 1
+        assert result.stderr.decode().startswith(f"{source}:3: ")
+        assert not (tmp_path / "out.parquet").exists() and leftovers(tmp_path) == []
+        return
+    assert result.returncode == 0, result.stderr
+    out = pq.read_table(tmp_path / "out.parquet")
+    assert out.column("id").to_pylist() == [1, 2, 3, 4]
+    shapes = out.column("shape").to_pylist()
+    assert shapes[1] is None and shapes[2] is None
+    assert shapely.from_wkb(shapes[0]).wkt == shapely.from_wkt(smoothed_wkts([SQUARE])[0]).wkt
+    (entry,) = [json.loads(line) for line in rejects.read_text().splitlines()]
+    assert entry["row"] == 3 and entry["record"] == b"\x01\x03garbage".hex()
