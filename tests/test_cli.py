@@ -168,13 +168,23 @@ def test_standard_input_and_output(tmp_path):
     assert result.stderr == b""
 
 
-def test_wkt_lines_keep_blank_lines_crlf_and_bom(tmp_path):
+@pytest.mark.parametrize(
+    ("text", "expected"),
+    [
+        ("\ufeff{0}\r\n\r\n  {2}\r\n{1}", "\ufeff{0}\r\n\r\n{2}\r\n{1}"),
+        ("{0}\n   \n\t{2}\n\n{1}\n", "{0}\n   \n{2}\n\n{1}\n"),
+    ],
+    ids=["crlf-bom-no-final-newline", "lines-of-spaces"],
+)
+def test_wkt_lines_keep_blank_lines_crlf_and_bom(tmp_path, text, expected):
+    # Blank lines, line endings and a byte-order mark are kept; spaces around
+    # a WKT text are not (the reader skips them).
     source = tmp_path / "in.wkt"
-    source.write_bytes(b"\xef\xbb\xbf" + f"{SQUARE}\r\n\r\n  {MULTI}\r\n{HOLED}".encode())
-    result = run("smooth", source, "-k", K, "-t", T, "-q")
-    assert result.returncode == 0, result.stderr
-    square, multi, holed = smoothed_wkts([SQUARE, MULTI, HOLED])
-    assert result.stdout == b"\xef\xbb\xbf" + f"{square}\r\n\r\n  {multi}\r\n{holed}".encode()
+    source.write_text(text.format(SQUARE, HOLED, MULTI), newline="")
+    for chunk in (64, None):
+        result = run("smooth", source, "-k", K, "-t", T, "-q", chunk=chunk)
+        assert result.returncode == 0, result.stderr
+        assert result.stdout.decode() == expected.format(*smoothed_wkts([SQUARE, HOLED, MULTI]))
 
 
 def test_geojson_document_keeps_its_properties(tmp_path):

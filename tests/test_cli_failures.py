@@ -51,14 +51,15 @@ def test_bad_feature_line_in_geojson_lines(tmp_path):
 
 
 def test_skip_leaves_bad_rows_out_and_writes_the_rejects(tmp_path):
-    lines = [SQUARE, BAD_WKT, HOLED, "POINT(1 2)", MULTI]
+    lines = [SQUARE, BAD_WKT, "  ", HOLED, "POINT(1 2)", MULTI]
     source = wkt_file(tmp_path, lines)
     rejects = tmp_path / "rejects.jsonl"
     result = run("smooth", source, "-k", K, "-t", T, "--on-invalid", "skip", "--rejects", rejects, "-o", tmp_path / "o.wkt")
     assert result.returncode == 0, result.stderr
-    assert (tmp_path / "o.wkt").read_text().splitlines() == smoothed_wkts([SQUARE, HOLED, MULTI])
+    square, holed, multi = smoothed_wkts([SQUARE, HOLED, MULTI])
+    assert (tmp_path / "o.wkt").read_text().splitlines() == [square, "  ", holed, multi]
     entries = [json.loads(line) for line in rejects.read_text().splitlines()]
-    assert [(e["line"], e["record"]) for e in entries] == [(2, BAD_WKT), (4, "POINT(1 2)")]
+    assert [(e["line"], e["record"]) for e in entries] == [(2, BAD_WKT), (5, "POINT(1 2)")]
     assert all(e["reason"] for e in entries)
     assert result.stderr.decode().startswith("quillmere: 3 rows written, 2 rejected, ")
 

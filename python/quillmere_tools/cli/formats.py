@@ -163,7 +163,9 @@ def _run_document(job: Job) -> None:
 
 # -- GeoJSON lines, text sequences, WKT lines -----------------------------------------------
 
-_LINE_SPACE = " \t\r\x1e"
+# Around a line's text: kept aside and written back as found. Spaces and tabs
+# go to the readers, which accept them (the GeoJSON rewrite keeps them).
+_LINE_SPACE = "\r\x1e"
 _RECORD_SPACE = " \t\r\n"
 
 
@@ -176,6 +178,7 @@ class _LineChunk:
     prefix: bytes
     position: int
     joiner: str = "\n"  # between the parts of the layout ("" for RFC 8142 records)
+    strict: bool = True  # decoded as UTF-8 without errors
     results: list[str | None] = field(default_factory=list)
 
     def line(self, index: int) -> int:
@@ -190,12 +193,12 @@ class _LineChunk:
         return self.bodies[index]
 
 
-def _decode(piece: bytes) -> str:
+def _decode(piece: bytes) -> tuple[str, bool]:
     try:
-        return piece.decode("utf-8")
+        return piece.decode("utf-8"), True
     except UnicodeDecodeError:
         # Rows that are not UTF-8 are found later, row by row.
-        return piece.decode("utf-8", "surrogateescape")
+        return piece.decode("utf-8", "surrogateescape"), False
 
 
 def _line_chunks(job: Job, kind: str) -> Iterator[_LineChunk]:
@@ -213,8 +216,9 @@ def _line_chunks(job: Job, kind: str) -> Iterator[_LineChunk]:
     else:
         pieces = byte_chunks(stream, chunk_bytes(), b"\n")
     for piece in pieces:
-        text = _decode(piece)
+        text, strict = _decode(piece)
         chunk = _split_records(text, line) if sequence else _split_lines(text, line)
+        chunk.strict = strict
         chunk.prefix, prefix = prefix, b""
         chunk.position = job.input.position()
         line += piece.count(b"\n")
@@ -222,17 +226,15 @@ def _line_chunks(job: Job, kind: str) -> Iterator[_LineChunk]:
         yield chunk
 
 
-def _split_lines(text: str, first_line: int) -> _LineChunk:
+def _split_lines(text: str, first_line: int, *, plain: bool | None = None) -> _LineChunk:
     lines = text.split("\n")
     newline_at_end = lines[-1] == ""
     if newline_at_end:
         lines.pop()
-    plain = (
-        bool(lines)
-        and lines[0][:1] not in ("", " ", "\t")
-        and lines[-1][-1:] not in (" ", "\t")
-        and not any(mark in text for mark in ("\r", RS, "\n\n", " \n", "\t\n", "\n ", "\n\t"))
-    )
+    if plain is None:
+        # Searches for single characters and "\n\n" are fast; a line of spaces
+        # alone is found when it fails to read (see _run_lines).
+        plain = bool(lines) and lines[0] != "" and "\r" not in text and RS not in text and "\n\n" not in text
     if plain:
         return _LineChunk(lines, first_line, None, newline_at_end, b"", 0)
     bodies: list[str] = []
@@ -240,7 +242,7 @@ def _split_lines(text: str, first_line: int) -> _LineChunk:
     layout: list[tuple[str, int, str]] = []
     for offset, raw in enumerate(lines):
         body = raw.strip(_LINE_SPACE)
-        if not body:
+        if not body.strip():
             layout.append((raw, -1, ""))
             continue
         start = len(raw) - len(raw.lstrip(_LINE_SPACE))
@@ -249,6 +251,19 @@ def _split_lines(text: str, first_line: int) -> _LineChunk:
         bodies.append(body)
         numbers.append(first_line + offset)
     return _LineChunk(bodies, numbers, layout, newline_at_end, b"", 0)
+
+
+def _blank_lines_unseen(chunk: _LineChunk) -> bool:
+    """A chunk read as plain lines, which has lines of spaces alone."""
+    return chunk.layout is None and any(not body.strip() for body in chunk.bodies)
+
+
+def _with_layout(chunk: _LineChunk) -> _LineChunk:
+    text = "\n".join(chunk.bodies) + ("\n" if chunk.newline_at_end else "")
+    assert isinstance(chunk.lines, int)
+    again = _split_lines(text, chunk.lines, plain=False)
+    again.prefix, again.position, again.strict = chunk.prefix, chunk.position, chunk.strict
+    return again
 
 
 def _split_records(text: str, first_line: int) -> _LineChunk:
@@ -278,10 +293,20 @@ def _run_lines(job: Job, kind: str) -> None:
     out = job.output.stream
 
     def process(chunk: _LineChunk) -> _LineChunk:
-        def reject(index: int, reason: str) -> None:
+        rejected: list[tuple[int, str]] = []
+        try:
+            chunk.results = smooth_texts(
+                kind, chunk.bodies, chunk.line, job.settings, lambda i, reason: rejected.append((i, reason)),
+                maybe_undecodable=not chunk.strict,
+            )  # fmt: skip
+        except RowError:
+            if _blank_lines_unseen(chunk):
+                return process(_with_layout(chunk))
+            raise
+        if rejected and _blank_lines_unseen(chunk):
+            return process(_with_layout(chunk))
+        for index, reason in rejected:
             job.rejects.add(chunk.line(index), reason, chunk.record(index))
-
-        chunk.results = smooth_texts(kind, chunk.bodies, chunk.line, job.settings, reject)
         chunk.bodies = []  # only the results are written
         job.rows_written += len(chunk.results) - chunk.results.count(None)
         job.progress.update(chunk.position, job.rows_written)

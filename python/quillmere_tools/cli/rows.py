@@ -77,18 +77,22 @@ def smooth_texts(
     lines: Callable[[int], int],
     settings: Settings,
     reject: Callable[[int, str], None],
+    *,
+    maybe_undecodable: bool = True,
 ) -> list[str | None]:
     """Results of ``texts`` (``kind`` "wkt" or "geojson"), in order.
 
     ``lines(i)`` is the input line of ``texts[i]``; ``reject(i, reason)`` is
     called for each invalid text when invalid rows are skipped (their result is
     ``None``), in order. Otherwise the lowest invalid index raises ``RowError``.
+    ``maybe_undecodable``: the texts may hold input bytes that were not UTF-8
+    (as lone surrogates), to be reported as such.
     """
     if not texts:
         return []
     function = _function(kind)
     error_class = quillmere_tools.InvalidGeometryError  # type: ignore[attr-defined]
-    texts, undecodable = _set_aside_undecodable(texts)
+    texts, undecodable = _set_aside_undecodable(texts) if maybe_undecodable else (texts, [])
     if not settings.skip_invalid:
         # The lowest invalid index wins, whether unreadable text or geometry.
         before = texts[: undecodable[0]] if undecodable else texts
