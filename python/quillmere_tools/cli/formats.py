@@ -17,6 +17,7 @@ import csv
 import io
 import itertools
 import lzma
+import mmap
 import os
 from dataclasses import dataclass, field
 from typing import Any, Callable, Iterator
@@ -112,11 +113,12 @@ def run(job: Job, family: str) -> None:
 def _run_document(job: Job) -> None:
     job.noun = "document"
     size = chunk_bytes()
-    if job.input.size is not None and job.input.compression is None:
-        # A plain file: one read into one buffer of the right size.
+    data: Any
+    if job.input.size and job.input.compression is None:
+        # A plain file is decoded straight from its pages, without a copy.
         try:
-            data = job.input.stream.read()
-        except BaseException as error:
+            data = mmap.mmap(job.input.raw.fileno(), 0, access=mmap.ACCESS_READ)
+        except (OSError, ValueError) as error:
             raise job.input_error(error) from None
     else:
         pieces = []
@@ -132,12 +134,18 @@ def _run_document(job: Job) -> None:
         data = b"".join(pieces)
         del pieces
     job.progress.update(job.input.position(), 0)
-    bom = data.startswith(BOM)
+    bom = data[:3] == BOM
     try:
-        text = codecs.decode(memoryview(data)[3:] if bom else data, "utf-8")
+        with memoryview(data) as view:
+            text = codecs.decode(view[3:] if bom else view, "utf-8")
     except UnicodeDecodeError as error:
         start = error.start + (3 if bom else 0)
-        raise RowError(data.count(b"\n", 0, start) + 1, NOT_UTF8) from None
+        raise RowError(data[:start].count(b"\n") + 1, NOT_UTF8) from None
+    except OSError as error:  # a file that shrank under the map
+        raise job.input_error(error) from None
+    finally:
+        if isinstance(data, mmap.mmap):
+            data.close()
     del data
     settings = job.settings
     error_class = quillmere_tools.InvalidGeometryError  # type: ignore[attr-defined]
