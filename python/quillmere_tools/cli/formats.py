@@ -20,7 +20,7 @@ import lzma
 import mmap
 import os
 from dataclasses import dataclass, field
-from typing import Any, Callable, Iterator
+from typing import Any, Iterator
 
 import quillmere_tools
 
@@ -148,9 +148,9 @@ def _run_document(job: Job) -> None:
             data.close()
     del data
     settings = job.settings
-    error_class = quillmere_tools.InvalidGeometryError  # type: ignore[attr-defined]
+    error_class = quillmere_tools.InvalidGeometryError
     try:
-        result = quillmere_tools.smooth_simplify_geojson(  # type: ignore[attr-defined]
+        result = quillmere_tools.smooth_simplify_geojson(
             text, settings.iterations, settings.tolerance, keep_collapsed=settings.keep_collapsed
         )
     except error_class as error:
@@ -193,11 +193,7 @@ class _LineChunk:
         return self.lines + index if isinstance(self.lines, int) else self.lines[index]
 
     def record(self, index: int) -> str:
-        if self.layout is None:
-            return self.bodies[index]
-        for before, body, after in self.layout:
-            if body == index:
-                return (before + self.bodies[index] + after).lstrip(RS)
+        """The text of a row as the reader got it (for the rejects file)."""
         return self.bodies[index]
 
 
@@ -518,5 +514,3 @@ def _run_csv(job: Job, family: str) -> None:
 
     run_pipeline(_csv_chunks(job, family), process, write, source_error=job.input_error, sink_error=job.output_error)
 
-
-ProcessFunction = Callable[[Any], Any]

@@ -129,6 +129,7 @@ def build_parser() -> argparse.ArgumentParser:
     )  # fmt: skip
     smooth.add_argument("--threads", metavar="N", type=_threads, help="worker threads (default: one per processor)")
     smooth.add_argument("-q", "--quiet", action="store_true", help="no progress bar and no closing summary")
+    smooth.set_defaults(usage=smooth)  # for usage errors found after parsing
     return parser
 
 
@@ -145,7 +146,7 @@ def main(argv: Sequence[str] | None = None) -> int:
 def _smooth(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     from .formats import FAMILY_NAMES, FORMATS, format_of
 
-    usage = parser._subparsers._group_actions[0].choices["smooth"]  # type: ignore[union-attr]
+    usage: argparse.ArgumentParser = args.usage
     name = args.format or (None if args.input == "-" else format_of(args.input))
     if name is None:
         if args.input == "-":

@@ -58,8 +58,8 @@ class Rejects:
 
 def _function(kind: str) -> Callable[..., list[str | None]]:
     if kind == "wkt":
-        return quillmere_tools.smooth_simplify_wkts  # type: ignore[attr-defined,no-any-return]
-    return quillmere_tools.smooth_simplify_geojsons  # type: ignore[attr-defined,no-any-return]
+        return quillmere_tools.smooth_simplify_wkts
+    return quillmere_tools.smooth_simplify_geojsons
 
 
 def _has_surrogates(text: str) -> bool:
@@ -91,7 +91,7 @@ def smooth_texts(
     if not texts:
         return []
     function = _function(kind)
-    error_class = quillmere_tools.InvalidGeometryError  # type: ignore[attr-defined]
+    error_class = quillmere_tools.InvalidGeometryError
     texts, undecodable = _set_aside_undecodable(texts) if maybe_undecodable else (texts, [])
     if not settings.skip_invalid:
         # The lowest invalid index wins, whether unreadable text or geometry.
@@ -129,11 +129,11 @@ def _set_aside_undecodable(texts: Sequence[str]) -> tuple[Sequence[str], list[in
     return kept, bad
 
 
-def _reason(function: Callable[..., Any], error_class: type, text: str, settings: Settings) -> str:
+def _reason(function: Callable[..., Any], error_class: type[BaseException], text: str, settings: Settings) -> str:
     """The reader's message for one invalid text (invalid rows are rare: they
     are read a second time, alone, to learn why)."""
     try:
         function([text], settings.iterations, settings.tolerance, keep_collapsed=settings.keep_collapsed)
     except error_class as error:
-        return str(error.reason)
+        return str(getattr(error, "reason", error))
     return "invalid geometry"
