@@ -164,7 +164,8 @@ def _run(job: Job, parquet: Any, np: Any, pa: Any, pq: Any, shapely: Any) -> Non
         writer.write_table(table, row_group_size=max(table.num_rows, 1))
 
     try:
-        run_pipeline(read(), process, write, source_error=job.input_error, sink_error=job.output_error)
+        # Row groups can be large: one waits on each side.
+        run_pipeline(read(), process, write, source_error=job.input_error, sink_error=job.output_error, depth=1)
         try:
             writer.close()
         except BaseException as error:

@@ -52,14 +52,15 @@ def run_pipeline(
     *,
     source_error: Callable[[BaseException], BaseException] = lambda error: error,
     sink_error: Callable[[BaseException], BaseException] = lambda error: error,
+    depth: int = DEPTH,
 ) -> None:
     """``for item in source: sink(process(item))`` with ``source`` iterated in a
     reader thread and ``sink`` called in a writer thread. ``source_error`` and
     ``sink_error`` translate the exceptions of those stages (to tell a reading
     failure from a writing one)."""
     stop = threading.Event()
-    inbox: queue.Queue[Any] = queue.Queue(DEPTH)
-    outbox: queue.Queue[Any] = queue.Queue(DEPTH)
+    inbox: queue.Queue[Any] = queue.Queue(depth)
+    outbox: queue.Queue[Any] = queue.Queue(depth)
     writer_failure: list[BaseException] = []
 
     def put(box: queue.Queue[Any], item: Any) -> None:
