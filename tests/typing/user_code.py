@@ -64,12 +64,40 @@ def smooth_simplify_ragged() -> int:
     return len(back) + int(out_coords.shape[0])
 
 
+def smooth_simplify_wkts() -> list[str | None]:
+    texts: list[str | None] = quillmere_tools.smooth_simplify_wkts(
+        [SQUARE_WKT, None, "MULTIPOLYGON(((0 0,1 0,1 1,0 0)))"], 1, 0.0
+    )
+    skipped = quillmere_tools.smooth_simplify_wkts(
+        (t for t in ["POINT(1 2)", SQUARE_WKT]), 0, 0.0, on_invalid="ignore", keep_collapsed=True
+    )
+    return texts + skipped
+
+
+def smooth_simplify_geojson() -> str:
+    text: str = quillmere_tools.smooth_simplify_geojson(SQUARE_FC, 1, 0.0, keep_collapsed=False)
+    try:
+        quillmere_tools.smooth_simplify_geojson("{}", 1, 0.0)
+    except quillmere_tools.InvalidGeometryError as error:
+        index: int = error.index
+        reason: str = error.reason
+        assert index == 0 and reason
+    return text
+
+
+def smooth_simplify_geojsons() -> list[str | None]:
+    return quillmere_tools.smooth_simplify_geojsons([SQUARE_FC, None, "[]"], 2, 0.01, on_invalid="ignore")
+
+
 def main() -> None:
     assert wkts()[0].startswith("POLYGON((")
     assert feature_collection().endswith('"type":"FeatureCollection"}')
     assert num_threads() >= 1
     assert all(p.area > 0 for p in smooth_simplify())
     assert smooth_simplify_ragged() > 0
+    assert smooth_simplify_wkts()[1] is None
+    assert '"properties":{}' in smooth_simplify_geojson()
+    assert smooth_simplify_geojsons()[2] is None
 
 
 if __name__ == "__main__":
