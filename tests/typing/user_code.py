@@ -9,12 +9,16 @@ function below, annotated as a user would, and call it from ``main``.
 
 from __future__ import annotations
 
+import tempfile
+from pathlib import Path
+
 import numpy as np
 import numpy.typing as npt
 import shapely
 
 import quillmere
 import quillmere_tools
+import quillmere_tools.cli
 
 SQUARE_WKT = "POLYGON((0 0,1 0,1 1,0 1,0 0))"
 SQUARE_FC = (
@@ -64,12 +68,46 @@ def smooth_simplify_ragged() -> int:
     return len(back) + int(out_coords.shape[0])
 
 
+def wkt_column() -> list[str | None]:
+    texts: list[str | None] = quillmere_tools.smooth_simplify_wkts(
+        (SQUARE_WKT, None, "MULTIPOLYGON(((0 0,1 0,1 1,0 0)))"), 1, 0.0, keep_collapsed=True
+    )
+    lenient = quillmere_tools.smooth_simplify_wkts(["not WKT"], 1, 0.0, on_invalid="ignore")
+    assert lenient == [None]
+    try:
+        quillmere_tools.smooth_simplify_wkts([SQUARE_WKT, "POLYGON((0 0"], 1, 0.0)
+    except quillmere_tools.InvalidGeometryError as error:
+        index: int = error.index
+        reason: str = error.reason
+        assert index == 1 and reason
+    return texts
+
+
+def geojson_texts() -> str:
+    features: list[str | None] = quillmere_tools.smooth_simplify_geojsons([SQUARE_FC, None], 1, 0.0, on_invalid="warn")
+    document: str = quillmere_tools.smooth_simplify_geojson(SQUARE_FC, 2, 0.01, keep_collapsed=False)
+    assert features[1] is None
+    return document
+
+
+def command_line() -> int:
+    with tempfile.TemporaryDirectory() as folder:
+        source, target = Path(folder) / "in.wkt", Path(folder) / "out.wkt"
+        source.write_text(SQUARE_WKT + "\n", encoding="utf-8")
+        status: int = quillmere_tools.cli.main(["smooth", str(source), "-o", str(target), "-k", "1", "-t", "0", "-q"])
+        assert target.read_text(encoding="utf-8").startswith("POLYGON((")
+    return status
+
+
 def main() -> None:
     assert wkts()[0].startswith("POLYGON((")
     assert feature_collection().endswith('"type":"FeatureCollection"}')
     assert num_threads() >= 1
     assert all(p.area > 0 for p in smooth_simplify())
     assert smooth_simplify_ragged() > 0
+    assert wkt_column()[1] is None
+    assert geojson_texts().startswith('{"type":"FeatureCollection"')
+    assert command_line() == 0
 
 
 if __name__ == "__main__":
