@@ -42,10 +42,10 @@ setup: setup-system setup-python
 # headers and venv come with the interpreter unless it is Debian's own.
 setup-system:
 	@need=""; \
-	for p in $(SYSTEM_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || need="$$need $$p"; done; \
+	for p in $(SYSTEM_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || need="$${need:+$$need }$$p"; done; \
 	$(PYTHON) -c 'import sysconfig, os, sys; sys.exit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' \
-	  || need="$$need python3-dev"; \
-	$(PYTHON) -c 'import ensurepip, venv' 2>/dev/null || need="$$need python3-venv"; \
+	  || need="$${need:+$$need }python3-dev"; \
+	$(PYTHON) -c 'import ensurepip, venv' 2>/dev/null || need="$${need:+$$need }python3-venv"; \
 	if [ -n "$$need" ]; then $(call apt_install,$$need); fi
 
 # The test environment and the test requirements (pip, idempotent).

@@ -9,12 +9,16 @@ function below, annotated as a user would, and call it from ``main``.
 
 from __future__ import annotations
 
+import tempfile
+from pathlib import Path
+
 import numpy as np
 import numpy.typing as npt
 import shapely
 
 import quillmere
 import quillmere_tools
+import quillmere_tools.cli
 
 SQUARE_WKT = "POLYGON((0 0,1 0,1 1,0 1,0 0))"
 SQUARE_FC = (
@@ -64,29 +68,35 @@ def smooth_simplify_ragged() -> int:
     return len(back) + int(out_coords.shape[0])
 
 
-def smooth_simplify_wkts() -> list[str | None]:
+def wkt_column() -> list[str | None]:
     texts: list[str | None] = quillmere_tools.smooth_simplify_wkts(
-        [SQUARE_WKT, None, "MULTIPOLYGON(((0 0,1 0,1 1,0 0)))"], 1, 0.0
+        (SQUARE_WKT, None, "MULTIPOLYGON(((0 0,1 0,1 1,0 0)))"), 1, 0.0, keep_collapsed=True
     )
-    skipped = quillmere_tools.smooth_simplify_wkts(
-        (t for t in ["POINT(1 2)", SQUARE_WKT]), 0, 0.0, on_invalid="ignore", keep_collapsed=True
-    )
-    return texts + skipped
-
-
-def smooth_simplify_geojson() -> str:
-    text: str = quillmere_tools.smooth_simplify_geojson(SQUARE_FC, 1, 0.0, keep_collapsed=False)
+    lenient = quillmere_tools.smooth_simplify_wkts(["not WKT"], 1, 0.0, on_invalid="ignore")
+    assert lenient == [None]
     try:
-        quillmere_tools.smooth_simplify_geojson("{}", 1, 0.0)
+        quillmere_tools.smooth_simplify_wkts([SQUARE_WKT, "POLYGON((0 0"], 1, 0.0)
     except quillmere_tools.InvalidGeometryError as error:
         index: int = error.index
         reason: str = error.reason
-        assert index == 0 and reason
-    return text
+        assert index == 1 and reason
+    return texts
 
 
-def smooth_simplify_geojsons() -> list[str | None]:
-    return quillmere_tools.smooth_simplify_geojsons([SQUARE_FC, None, "[]"], 2, 0.01, on_invalid="ignore")
+def geojson_texts() -> str:
+    features: list[str | None] = quillmere_tools.smooth_simplify_geojsons([SQUARE_FC, None], 1, 0.0, on_invalid="warn")
+    document: str = quillmere_tools.smooth_simplify_geojson(SQUARE_FC, 2, 0.01, keep_collapsed=False)
+    assert features[1] is None
+    return document
+
+
+def command_line() -> int:
+    with tempfile.TemporaryDirectory() as folder:
+        source, target = Path(folder) / "in.wkt", Path(folder) / "out.wkt"
+        source.write_text(SQUARE_WKT + "\n", encoding="utf-8")
+        status: int = quillmere_tools.cli.main(["smooth", str(source), "-o", str(target), "-k", "1", "-t", "0", "-q"])
+        assert target.read_text(encoding="utf-8").startswith("POLYGON((")
+    return status
 
 
 def main() -> None:
@@ -95,9 +105,9 @@ def main() -> None:
     assert num_threads() >= 1
     assert all(p.area > 0 for p in smooth_simplify())
     assert smooth_simplify_ragged() > 0
-    assert smooth_simplify_wkts()[1] is None
-    assert '"properties":{}' in smooth_simplify_geojson()
-    assert smooth_simplify_geojsons()[2] is None
+    assert wkt_column()[1] is None
+    assert geojson_texts().startswith('{"type":"FeatureCollection"')
+    assert command_line() == 0
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 """Calls that mypy --strict must refuse: each line marked ``# expect: CODE``
-must get an error with that code, and no other line any error
-(run_typing_checks.py). Never run."""
+(or ``CODE, CODE``) must get errors with exactly those codes, and no other
+line any error (run_typing_checks.py). Never run."""
 
 from __future__ import annotations
 
@@ -9,6 +9,7 @@ import shapely
 
 import quillmere
 import quillmere_tools
+import quillmere_tools.cli
 
 WKT = "POLYGON((0 0,1 0,1 1,0 0))"
 
@@ -40,3 +41,12 @@ quillmere_tools.smooth_simplify_ragged(3, coords, [], 1.5, 0.0)  # expect: arg-t
 quillmere_tools.smooth_simplify_ragged(3, coords, [], 1, 0.0, False)  # expect: call-arg
 threads: str = quillmere_tools.num_threads()  # expect: assignment
 quillmere_tools.num_threads(2)  # expect: call-arg
+quillmere_tools.smooth_simplify_wkts([WKT], 1.5, 0.0)  # expect: arg-type
+quillmere_tools.smooth_simplify_wkts([1], 1, 0.0)  # expect: list-item
+quillmere_tools.smooth_simplify_wkts([WKT], 1, 0.0, "ignore")  # expect: call-arg
+wkt_results: list[str] = quillmere_tools.smooth_simplify_wkts([WKT], 1, 0.0)  # expect: assignment
+quillmere_tools.smooth_simplify_geojsons([b"{}"], 1, 0.0)  # expect: list-item
+quillmere_tools.smooth_simplify_geojson(None, 1, 0.0)  # expect: arg-type
+quillmere_tools.smooth_simplify_geojson("{}", 1, 0.0, on_invalid="ignore")  # expect: call-arg
+quillmere_tools.InvalidGeometryError("bad")  # expect: call-arg, arg-type
+status: str = quillmere_tools.cli.main(["--version"])  # expect: assignment
