@@ -44,25 +44,30 @@ def mypy(file: str) -> subprocess.CompletedProcess[str]:
 
 
 def public_names() -> dict[str, set[str]]:
-    """Each package's public surface: quillmere's __all__, and for
-    quillmere_tools the __all__ of the package and of each public module or
-    subpackage that has one (read from source, not imported: a submodule may
-    need an optional dependency)."""
+    """Each package's public surface as user code spells it: quillmere's
+    __all__; quillmere_tools' __all__, and for each public submodule with an
+    __all__ of its own the names it does not re-export, as MODULE.NAME (read
+    from source, not imported: a submodule may need an optional dependency)."""
     found: dict[str, set[str]] = {}
     quillmere = importlib.import_module("quillmere")
     found["quillmere"] = set(quillmere.__all__)
     spec = importlib.util.find_spec("quillmere_tools")
     assert spec is not None and spec.submodule_search_locations, "quillmere_tools is not installed"
     package = Path(list(spec.submodule_search_locations)[0])
-    names: set[str] = set()
+    surfaces: dict[tuple[str, ...], list[str]] = {}
     for path in sorted(package.rglob("*.py")):
         parts = path.relative_to(package).with_suffix("").parts
         if any(part.startswith("_") and part != "__init__" for part in parts):
             continue
+        module = parts[:-1] if parts[-1] == "__init__" else parts
         for node in ast.parse(path.read_text(encoding="utf-8")).body:
             targets = node.targets if isinstance(node, ast.Assign) else [node.target] if isinstance(node, ast.AnnAssign) else []
             if any(isinstance(t, ast.Name) and t.id == "__all__" for t in targets) and node.value is not None:
-                names.update(ast.literal_eval(node.value))
+                surfaces[module] = list(ast.literal_eval(node.value))
+    top = set(surfaces.get((), []))
+    names = set(top)
+    for module, exported in surfaces.items():
+        names.update(f"{module[-1]}.{name}" for name in exported if module and name not in top)
     found["quillmere_tools"] = names
     return found
 

@@ -68,26 +68,29 @@ def smooth_simplify_ragged() -> int:
     return len(back) + int(out_coords.shape[0])
 
 
-def wkt_column() -> list[str | None]:
+def smooth_simplify_wkts() -> list[str | None]:
     texts: list[str | None] = quillmere_tools.smooth_simplify_wkts(
-        (SQUARE_WKT, None, "MULTIPOLYGON(((0 0,1 0,1 1,0 0)))"), 1, 0.0, keep_collapsed=True
+        [SQUARE_WKT, None, "MULTIPOLYGON(((0 0,1 0,1 1,0 0)))"], 1, 0.0
     )
-    lenient = quillmere_tools.smooth_simplify_wkts(["not WKT"], 1, 0.0, on_invalid="ignore")
-    assert lenient == [None]
+    skipped = quillmere_tools.smooth_simplify_wkts(
+        (t for t in ["POINT(1 2)", SQUARE_WKT]), 0, 0.0, on_invalid="ignore", keep_collapsed=True
+    )
+    return texts + skipped
+
+
+def smooth_simplify_geojson() -> str:
+    text: str = quillmere_tools.smooth_simplify_geojson(SQUARE_FC, 1, 0.0, keep_collapsed=False)
     try:
-        quillmere_tools.smooth_simplify_wkts([SQUARE_WKT, "POLYGON((0 0"], 1, 0.0)
+        quillmere_tools.smooth_simplify_geojson("{}", 1, 0.0)
     except quillmere_tools.InvalidGeometryError as error:
         index: int = error.index
         reason: str = error.reason
-        assert index == 1 and reason
-    return texts
+        assert index == 0 and reason
+    return text
 
 
-def geojson_texts() -> str:
-    features: list[str | None] = quillmere_tools.smooth_simplify_geojsons([SQUARE_FC, None], 1, 0.0, on_invalid="warn")
-    document: str = quillmere_tools.smooth_simplify_geojson(SQUARE_FC, 2, 0.01, keep_collapsed=False)
-    assert features[1] is None
-    return document
+def smooth_simplify_geojsons() -> list[str | None]:
+    return quillmere_tools.smooth_simplify_geojsons([SQUARE_FC, None, "[]"], 2, 0.01, on_invalid="ignore")
 
 
 def command_line() -> int:
@@ -105,8 +108,9 @@ def main() -> None:
     assert num_threads() >= 1
     assert all(p.area > 0 for p in smooth_simplify())
     assert smooth_simplify_ragged() > 0
-    assert wkt_column()[1] is None
-    assert geojson_texts().startswith('{"type":"FeatureCollection"')
+    assert smooth_simplify_wkts()[1] is None
+    assert '"properties":{}' in smooth_simplify_geojson()
+    assert smooth_simplify_geojsons()[2] is None
     assert command_line() == 0
 
 
