@@ -3,6 +3,7 @@
 // feature-collection reader, and the FeatureCollection writer.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -255,6 +256,30 @@ struct Error {
 // objects may be open at once.
 std::variant<Document, Error> from_str(std::string_view text);
 
+// Where an array that is the value of an object member stands in the text:
+// bytes [begin, end). `storage` is the array's element storage
+// (elements().data()), by which the value is found again.
+struct ArraySpan {
+  const void* storage;
+  std::size_t begin;
+  std::size_t end;
+};
+
+// Thrown out of from_str when its cancellation flag was set.
+struct Cancelled {};
+
+struct ParseOptions {
+  // When set, receives the span of every array that is a member's value, in
+  // the order the arrays end; every array then has storage of its own, the
+  // empty ones included, so that each has a distinct `storage`.
+  std::vector<ArraySpan>* member_array_spans = nullptr;
+  // When set, looked at now and then; once true, from_str throws Cancelled.
+  const std::atomic<bool>* cancelled = nullptr;
+};
+
+// from_str with the options above; the same document or error.
+std::variant<Document, Error> from_str(std::string_view text, const ParseOptions& options);
+
 // ---- Writers and debug forms ---------------------------------------------------
 
 // Longest number text written by write_number_text.
@@ -325,6 +350,19 @@ struct GeoJson {
 };
 
 std::variant<GeoJson, Error> from_str(std::string_view text);
+
+// A Polygon or a MultiPolygon geometry and its checked "coordinates" value.
+struct PolygonalGeometry {
+  bool multi = false;
+  json::Value coordinates;
+};
+
+// The checks of from_str on a parsed text's root, which may be any of the
+// three kinds (written to `kind`), with the same errors. Every Polygon and
+// MultiPolygon geometry is collected, at any depth (a top-level Feature or
+// Geometry, GeometryCollection members), in document order.
+std::optional<Error> check_geojson(const json::Value& root, GeoJsonKind& kind,
+                                   std::vector<PolygonalGeometry>& geometries);
 
 // Polygon from a checked polygon payload: first ring exterior (empty when there
 // are no rings), the rest interiors; x, y from each position's first two

@@ -74,7 +74,8 @@ void get_bbox(const Value& object) {
 
 class Decoder {
  public:
-  explicit Decoder(std::vector<Value>& polygons) : polygons_(polygons) {}
+  explicit Decoder(std::vector<Value>& polygons, std::vector<PolygonalGeometry>* all = nullptr)
+      : polygons_(polygons), all_(all) {}
 
   void feature_collection(const Value& object) {
     get_bbox(object);
@@ -126,10 +127,13 @@ class Decoder {
       const Value& coordinates = require(object, "coordinates");
       json_to_2d_positions(coordinates);
       if (take_polygons) polygons_.push_back(coordinates);
+      if (all_ != nullptr) all_->push_back(PolygonalGeometry{false, coordinates});
     } else if (type == "MultiPolygon") {
-      std::span<const Value> polygons = expect_coordinate_array(require(object, "coordinates"));
+      const Value& coordinates = require(object, "coordinates");
+      std::span<const Value> polygons = expect_coordinate_array(coordinates);
       for (const Value& polygon : polygons) json_to_2d_positions(polygon);
       if (take_polygons) polygons_.insert(polygons_.end(), polygons.begin(), polygons.end());
+      if (all_ != nullptr) all_->push_back(PolygonalGeometry{true, coordinates});
     } else if (type == "GeometryCollection") {
       // Nesting is bounded by the JSON reader's depth limit.
       for (const Value& member : expect_owned_array(require(object, "geometries"))) {
@@ -143,11 +147,37 @@ class Decoder {
 
  private:
   std::vector<Value>& polygons_;
+  std::vector<PolygonalGeometry>* all_;  // every polygonal geometry, when asked for
 };
 
 bool is_geometry_type(std::string_view type) {
   return type == "Point" || type == "MultiPoint" || type == "LineString" || type == "MultiLineString" ||
          type == "Polygon" || type == "MultiPolygon" || type == "GeometryCollection";
+}
+
+// The top level: the kind by "type", then the kind's checks.
+std::optional<Error> decode_root(const Value& root, Decoder& decoder, GeoJsonKind& kind) {
+  try {
+    if (!root.is_object()) fail(Error::Kind::ExpectedObjectValue, root);
+    const Value* type = root.find("type");
+    if (type == nullptr || !type->is_string()) fail(Error::Kind::GeometryUnknownType, json::debug_text("type"));
+    std::string_view name = type->string();
+    if (name == "FeatureCollection") {
+      kind = GeoJsonKind::FeatureCollection;
+      decoder.feature_collection(root);
+    } else if (name == "Feature") {
+      kind = GeoJsonKind::Feature;
+      decoder.feature(root, false);
+    } else if (is_geometry_type(name)) {
+      kind = GeoJsonKind::Geometry;
+      decoder.geometry(root, false);
+    } else {
+      fail(Error::Kind::EmptyType);
+    }
+  } catch (Failure& failure) {
+    return std::move(failure.error);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -158,29 +188,16 @@ std::variant<GeoJson, Error> from_str(std::string_view text) {
 
   GeoJson result;
   result.document = std::move(std::get<json::Document>(parsed));
-  const Value& root = result.document.root();
-  try {
-    if (!root.is_object()) fail(Error::Kind::ExpectedObjectValue, root);
-    const Value* type = root.find("type");
-    if (type == nullptr || !type->is_string()) fail(Error::Kind::GeometryUnknownType, json::debug_text("type"));
-    Decoder decoder(result.polygon_payloads);
-    std::string_view name = type->string();
-    if (name == "FeatureCollection") {
-      result.kind = GeoJsonKind::FeatureCollection;
-      decoder.feature_collection(root);
-    } else if (name == "Feature") {
-      result.kind = GeoJsonKind::Feature;
-      decoder.feature(root, false);
-    } else if (is_geometry_type(name)) {
-      result.kind = GeoJsonKind::Geometry;
-      decoder.geometry(root, false);
-    } else {
-      fail(Error::Kind::EmptyType);
-    }
-  } catch (Failure& failure) {
-    return std::move(failure.error);
-  }
+  Decoder decoder(result.polygon_payloads);
+  if (auto error = decode_root(result.document.root(), decoder, result.kind)) return std::move(*error);
   return result;
+}
+
+std::optional<Error> check_geojson(const json::Value& root, GeoJsonKind& kind,
+                                   std::vector<PolygonalGeometry>& geometries) {
+  std::vector<Value> unused;
+  Decoder decoder(unused, &geometries);
+  return decode_root(root, decoder, kind);
 }
 
 }  // namespace quillmere::geojson

@@ -44,8 +44,13 @@ std::int64_t saturate_i32(std::int64_t v) {
 
 class Parser {
  public:
-  Parser(std::string_view text, Arena& arena)
-      : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), arena_(arena) {}
+  Parser(std::string_view text, Arena& arena, const ParseOptions& options = {})
+      : begin_(text.data()),
+        p_(text.data()),
+        end_(text.data() + text.size()),
+        arena_(arena),
+        spans_(options.member_array_spans),
+        cancelled_(options.cancelled) {}
 
   Value parse_document() {
     skip_whitespace();
@@ -147,6 +152,13 @@ class Parser {
       }
     }
     ++remaining_depth_;
+    if (cancelled_ != nullptr && (++arrays_ & 0x3FFF) == 0 && cancelled_->load(std::memory_order_relaxed)) {
+      throw Cancelled{};
+    }
+    if (spans_ != nullptr && values_.size() == base) {
+      // Storage of its own, so that the span can be found again.
+      return Value::array({static_cast<const Value*>(arena_.allocate(sizeof(Value))), 0});
+    }
     Value array = arena_.make_array(std::span<const Value>(values_).subspan(base));
     values_.resize(base);
     return array;
@@ -170,7 +182,12 @@ class Parser {
         if (*p_ != ':') fail_at(p_, ErrorCode::ExpectedColon);
         ++p_;
         skip_whitespace();
+        const char* value_begin = p_;
         Value value = parse_value();
+        if (spans_ != nullptr && value.is_array()) {
+          spans_->push_back(ArraySpan{value.elements().data(), static_cast<std::size_t>(value_begin - begin_),
+                                      static_cast<std::size_t>(p_ - begin_)});
+        }
         members_.push_back(Member{key, value});
         skip_whitespace();
         if (p_ == end_) fail_eof(ErrorCode::EofWhileParsingObject);
@@ -448,6 +465,9 @@ class Parser {
   const char* p_;
   const char* end_;
   Arena& arena_;
+  std::vector<ArraySpan>* spans_;
+  const std::atomic<bool>* cancelled_;
+  std::uint32_t arrays_ = 0;  // arrays ended, for the occasional look at cancelled_
   int remaining_depth_ = 128;
   std::vector<Value> values_;    // elements of the arrays being read, innermost last
   std::vector<Member> members_;  // members of the objects being read, innermost last
@@ -468,10 +488,12 @@ Error locate(std::string_view text, ErrorCode code, std::size_t end) {
 
 }  // namespace
 
-std::variant<Document, Error> from_str(std::string_view text) {
+std::variant<Document, Error> from_str(std::string_view text) { return from_str(text, ParseOptions{}); }
+
+std::variant<Document, Error> from_str(std::string_view text, const ParseOptions& options) {
   Document document;
   try {
-    Parser parser(text, document.arena());
+    Parser parser(text, document.arena(), options);
     document.set_root(parser.parse_document());
   } catch (const Failure& failure) {
     return locate(text, failure.code, failure.end);

@@ -74,6 +74,10 @@ PyMethodDef methods[] = {
     {"num_threads", num_threads, METH_NOARGS, "The worker pool's thread count (starts the pool)."},
     {"smooth_simplify_ragged", smooth_simplify_ragged, METH_VARARGS,
      "smooth_simplify_ragged(geometry_type, coords, offsets, iterations, tolerance, keep_collapsed)"},
+    {"smooth_simplify_wkts", smooth_simplify_wkts, METH_VARARGS,
+     "smooth_simplify_wkts(name, texts, iterations, tolerance, keep_collapsed, first_only)"},
+    {"smooth_simplify_geojsons", smooth_simplify_geojsons, METH_VARARGS,
+     "smooth_simplify_geojsons(name, texts, iterations, tolerance, keep_collapsed, first_only)"},
     {nullptr, nullptr, 0, nullptr},
 };
 

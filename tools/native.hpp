@@ -21,5 +21,7 @@ void raise_native_failure();
 
 PyObject* num_threads(PyObject*, PyObject*);
 PyObject* smooth_simplify_ragged(PyObject*, PyObject* args);
+PyObject* smooth_simplify_wkts(PyObject*, PyObject* args);
+PyObject* smooth_simplify_geojsons(PyObject*, PyObject* args);
 
 }  // namespace quillmere::tools

@@ -265,15 +265,41 @@ class PolygonScan {
   explicit PolygonScan(std::string_view text) noexcept : p_(text.data()), end_(text.data() + text.size()) {}
 
   bool read(quillmere::Polygon& polygon) {
-    skip_whitespace();
-    if (end_ - p_ < 7) return false;
-    for (int i = 0; i < 7; ++i) {
-      if (upper(p_[i]) != "POLYGON"[i]) return false;
+    if (!keyword("POLYGON")) return false;
+    return polygon_body(polygon);
+  }
+
+  // MULTIPOLYGON with every member a parenthesised polygon body (an EMPTY
+  // member is for the token path).
+  bool read_multi(std::vector<quillmere::Polygon>& polygons) {
+    if (!keyword("MULTIPOLYGON")) return false;
+    if (!take('(')) return false;
+    polygons.clear();
+    for (;;) {
+      skip_whitespace();
+      if (!polygon_body(polygons.emplace_back())) return false;
+      skip_whitespace();
+      if (take(')')) return true;  // nothing after the geometry is read
+      if (!take(',')) return false;
     }
-    p_ += 7;
-    // The keyword is a whole word; '(' and whitespace may follow, anything
-    // else is for the token path.
+  }
+
+ private:
+  // The keyword (upper case here, any case in the text) as a whole word:
+  // '(' and whitespace may follow, anything else is for the token path.
+  bool keyword(std::string_view word) noexcept {
     skip_whitespace();
+    if (static_cast<std::size_t>(end_ - p_) < word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+      if (upper(p_[i]) != word[i]) return false;
+    }
+    p_ += word.size();
+    skip_whitespace();
+    return true;
+  }
+
+  // "(" rings ")", the opening parenthesis next.
+  bool polygon_body(quillmere::Polygon& polygon) {
     if (!take('(')) return false;
     // The exterior on its own: most polygons have no interiors, and need no
     // list of rings.
@@ -291,7 +317,6 @@ class PolygonScan {
     return true;
   }
 
- private:
   static bool is_whitespace(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
   static bool ends_token(char c) noexcept {
     return is_whitespace(c) || c == '\0' || c == '(' || c == ')' || c == ',';
@@ -419,6 +444,10 @@ class PolygonScan {
 }  // namespace
 
 bool scan_polygon(std::string_view text, quillmere::Polygon& polygon) { return PolygonScan(text).read(polygon); }
+
+bool scan_multipolygon(std::string_view text, std::vector<quillmere::Polygon>& polygons) {
+  return PolygonScan(text).read_multi(polygons);
+}
 
 bool polygon_rings_from_str(std::string_view text, std::vector<quillmere::LineString>& rings, ErrorText& error) {
   TokenStream tokens(text);

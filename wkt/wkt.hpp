@@ -189,6 +189,9 @@ bool polygon_rings_from_str(std::string_view text, std::vector<quillmere::LineSt
 // scan does not take on (EMPTY, a NUL, a "+", a token out of place, an
 // unreadable number, any error): polygon_rings_from_str then decides.
 bool scan_polygon(std::string_view text, quillmere::Polygon& polygon);
+// The same scan for a MULTIPOLYGON text whose members are all parenthesised
+// polygon bodies; false, deciding nothing, for anything else.
+bool scan_multipolygon(std::string_view text, std::vector<quillmere::Polygon>& polygons);
 
 // ---- Conversion into the shared geometry types ---------------------------------
 
@@ -279,6 +282,10 @@ class TextSink {
 // text as write_polygon(g_polygon_to_w_polygon(polygon)), written without
 // the copy.
 void write_polygon_text(const quillmere::Polygon& polygon, TextSink& sink);
+
+// The same text without its keyword: "EMPTY" or "((...),(...))", as a
+// polygon stands in a MULTIPOLYGON.
+void write_polygon_body(const quillmere::Polygon& polygon, TextSink& sink);
 
 // The same text as a string of its own.
 std::string polygon_to_wkt_string(const quillmere::Polygon& polygon);

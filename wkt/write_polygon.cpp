@@ -96,13 +96,18 @@ void put_ring(const quillmere::LineString& ring, TextSink& sink) {
 }  // namespace
 
 void write_polygon_text(const quillmere::Polygon& polygon, TextSink& sink) {
+  sink.append(polygon.is_empty() ? "POLYGON " : "POLYGON");
+  write_polygon_body(polygon, sink);
+}
+
+void write_polygon_body(const quillmere::Polygon& polygon, TextSink& sink) {
   // The rings of g_polygon_to_w_polygon, written straight from the polygon.
   const bool has_exterior = !polygon.exterior().coords.empty();
   if (!has_exterior && polygon.interiors().empty()) {
-    sink.append("POLYGON EMPTY");
+    sink.append("EMPTY");
     return;
   }
-  sink.append("POLYGON((");
+  sink.append("((");
   bool first = true;
   if (has_exterior) {
     put_ring(polygon.exterior(), sink);

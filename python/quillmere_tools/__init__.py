@@ -13,6 +13,16 @@ from ._load import load_native
 load_native()
 
 from ._native import num_threads  # noqa: E402
+from .errors import InvalidGeometryError  # noqa: E402
 from .geometry import smooth_simplify, smooth_simplify_ragged  # noqa: E402
+from .text import smooth_simplify_geojson, smooth_simplify_geojsons, smooth_simplify_wkts  # noqa: E402
 
-__all__ = ["num_threads", "smooth_simplify", "smooth_simplify_ragged"]
+__all__ = [
+    "InvalidGeometryError",
+    "num_threads",
+    "smooth_simplify",
+    "smooth_simplify_geojson",
+    "smooth_simplify_geojsons",
+    "smooth_simplify_ragged",
+    "smooth_simplify_wkts",
+]

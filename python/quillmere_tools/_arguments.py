@@ -35,3 +35,32 @@ def require(module: str, extra: str) -> Any:
         raise ImportError(
             f"this quillmere_tools function needs {module}; install it with pip install 'quillmere[{extra}]'"
         ) from error
+
+
+ON_INVALID = ("raise", "warn", "ignore")
+
+
+def check_on_invalid(on_invalid: Any) -> str:
+    if not isinstance(on_invalid, str) or on_invalid not in ON_INVALID:
+        raise ValueError(f"on_invalid must be 'raise', 'warn' or 'ignore', not {on_invalid!r}")
+    return on_invalid
+
+
+def check_texts(texts: Any, name: str) -> tuple[Any, ...]:
+    """The items of an iterable of texts as a tuple (checked natively: str or None)."""
+    if isinstance(texts, (str, bytes, bytearray)):
+        raise TypeError(
+            f"{name} must be an iterable of str, not a single {type(texts).__name__}; wrap one text in a list"
+        )
+    if isinstance(texts, tuple):
+        return texts
+    try:
+        return tuple(texts)
+    except TypeError:
+        raise TypeError(f"{name} must be an iterable of str, not {type(texts).__name__}") from None
+
+
+def check_text(text: Any, name: str) -> str:
+    if not isinstance(text, str):
+        raise TypeError(f"{name} must be a str, not {type(text).__name__}")
+    return text

@@ -1,0 +1,192 @@
+// The lists of texts of quillmere_tools' text functions: the str items read
+// in place, one result text (or None, or an invalid-input reason) per item,
+// made on the pool with the interpreter lock released, and the Python list.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "pool/pool.hpp"
+#include "tools/native.hpp"
+#include "tools/unlocked.hpp"
+
+namespace quillmere::tools {
+
+// The items of a tuple: views of each str's UTF-8 form (for an ASCII str its
+// own storage, for others the UTF-8 form the str keeps), valid while the
+// tuple lives.
+class TextInputs {
+ public:
+  enum class Kind : std::uint8_t { Text, Missing, Unencodable };
+
+  TextInputs() = default;
+  TextInputs(const TextInputs&) = delete;
+  TextInputs& operator=(const TextInputs&) = delete;
+  ~TextInputs() { Py_XDECREF(tuple_); }
+
+  // Every item must be str or None (TypeError naming `name` and the
+  // position otherwise). A str without a UTF-8 form (a lone surrogate) is an
+  // invalid input, with the encoder's message as its reason.
+  bool read(PyObject* tuple, const char* name);
+
+  std::size_t size() const noexcept { return texts.size(); }
+
+  std::vector<std::string_view> texts;
+  std::vector<Kind> kinds;
+  std::vector<std::pair<std::size_t, std::string>> unencodable;
+
+ private:
+  PyObject* tuple_ = nullptr;
+};
+
+enum class Outcome : std::uint8_t { Written, Missing, Invalid, Skipped };
+
+// Index of the first invalid input; lowered concurrently.
+inline void lower_to(std::atomic<std::size_t>& first, std::size_t index) noexcept {
+  std::size_t current = first.load(std::memory_order_relaxed);
+  while (index < current && !first.compare_exchange_weak(current, index, std::memory_order_relaxed)) {
+  }
+}
+
+// Builds the call's result tuple (list or None, invalid count, first invalid
+// index or -1, its reason or None). Steals `list`.
+PyObject* text_list_result(PyObject* list, std::size_t invalid, std::size_t first,
+                           const std::string* reason);
+
+// A str from UTF-8 text, or null with the exception set.
+PyObject* new_str(const char* data, std::size_t size);
+
+// Runs `process(text, sink, reason)` (true: the result was appended to the
+// sink; false: the text is invalid, `reason` says why) for every text of
+// `inputs` on the pool, in blocks of consecutive texts that each write into
+// a sink of their own, with the lock released and Ctrl-C answered. With
+// `first_only`, texts after an invalid one are not processed (the lowest
+// invalid index still comes out, whatever the thread count) and no list is
+// made when one is invalid. `cancelled` is set when a signal handler raises
+// (long texts may look at it too). Returns the result of text_list_result,
+// or null with the exception set.
+template <class Sink, class Process>
+PyObject* run_text_list(TextInputs& inputs, bool first_only, Process& process, std::atomic<bool>& cancelled) {
+  struct Block {
+    Sink sink;
+    std::vector<std::size_t> ends;  // end of each text in the sink
+    std::vector<Outcome> outcomes;
+    std::vector<std::pair<std::size_t, std::string>> invalid;
+  };
+  struct Work {
+    TextInputs* inputs;
+    Process* process;
+    std::vector<Block>* blocks;
+    std::size_t block_size;
+    bool first_only;
+    std::atomic<std::size_t> first_invalid{SIZE_MAX};
+    std::atomic<bool>* cancelled;
+
+    static void piece(void* context, std::size_t begin, std::size_t end) {
+      auto& w = *static_cast<Work*>(context);
+      for (std::size_t b = begin; b < end && b < w.blocks->size(); ++b) w.run(b);
+    }
+
+    void run(std::size_t b) {
+      Block& block = (*blocks)[b];
+      const std::size_t first = b * block_size;
+      const std::size_t last = std::min(inputs->size(), first + block_size);
+      block.ends.reserve(last - first);
+      block.outcomes.reserve(last - first);
+      std::string reason;
+      for (std::size_t i = first; i < last; ++i) {
+        if (cancelled->load(std::memory_order_relaxed)) return;
+        Outcome outcome = Outcome::Written;
+        if (first_only && i > first_invalid.load(std::memory_order_relaxed)) {
+          outcome = Outcome::Skipped;
+        } else if (inputs->kinds[i] == TextInputs::Kind::Missing) {
+          outcome = Outcome::Missing;
+        } else if (inputs->kinds[i] == TextInputs::Kind::Unencodable) {
+          outcome = Outcome::Invalid;  // its reason is with the inputs
+        } else if (!(*process)(inputs->texts[i], block.sink, reason)) {
+          outcome = Outcome::Invalid;
+          block.invalid.emplace_back(i, std::move(reason));
+          lower_to(first_invalid, i);
+        }
+        block.outcomes.push_back(outcome);
+        block.ends.push_back(block.sink.size());
+      }
+    }
+  };
+
+  const std::size_t n = inputs.size();
+  std::vector<Block> blocks;
+  Work work;
+  work.inputs = &inputs;
+  work.process = &process;
+  work.blocks = &blocks;
+  work.first_only = first_only;
+  work.cancelled = &cancelled;
+  for (const auto& [index, reason] : inputs.unencodable) lower_to(work.first_invalid, index);
+  bool finished = true;
+  try {
+    Unlocked unlocked;
+    // Enough blocks for the pool to share out unequal texts, few enough that
+    // a sink holds many small texts.
+    const std::size_t threads = pool::current_num_threads();
+    work.block_size = std::clamp<std::size_t>(n / (8 * threads), 1, 256);
+    blocks.resize((n + work.block_size - 1) / work.block_size);
+    // At least two pieces, so that even one text runs on a worker and this
+    // thread stays free to answer signals.
+    finished = run_interruptible(unlocked, std::max<std::size_t>(blocks.size(), 2), &Work::piece, &work,
+                                 cancelled);
+  } catch (...) {
+    raise_native_failure();
+    return nullptr;
+  }
+  if (!finished) return nullptr;
+
+  std::size_t invalid = inputs.unencodable.size();
+  std::size_t first = SIZE_MAX;
+  std::string reason;  // a copy: the blocks go while the list is made
+  const std::string* lowest = nullptr;
+  for (const auto& [index, text] : inputs.unencodable) {
+    if (index < first) first = index, lowest = &text;
+  }
+  for (const Block& block : blocks) {
+    invalid += block.invalid.size();
+    for (const auto& [index, text] : block.invalid) {
+      if (index < first) first = index, lowest = &text;
+    }
+  }
+  if (lowest != nullptr) reason = *lowest;
+  const std::string* reason_or_null = lowest != nullptr ? &reason : nullptr;
+  if (first_only && invalid > 0) return text_list_result(nullptr, invalid, first, reason_or_null);
+
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
+  if (list == nullptr) return nullptr;
+  std::size_t i = 0;
+  for (Block& block : blocks) {
+    std::size_t start = 0;
+    for (std::size_t j = 0; j < block.outcomes.size(); ++j, ++i) {
+      PyObject* item;
+      if (block.outcomes[j] == Outcome::Written) {
+        item = new_str(block.sink.data() + start, block.ends[j] - start);
+        if (item == nullptr) {
+          Py_DECREF(list);
+          return nullptr;
+        }
+      } else {
+        item = Py_None;
+        Py_INCREF(item);
+      }
+      PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
+      start = block.ends[j];
+    }
+    block = Block();  // released as soon as it is converted
+  }
+  return text_list_result(list, invalid, first, reason_or_null);
+}
+
+}  // namespace quillmere::tools
