@@ -28,6 +28,7 @@ import sys
 import tempfile
 import time
 from pathlib import Path
+from typing import Any
 
 import numpy as np
 
@@ -54,7 +55,7 @@ print(quillmere_tools.num_threads(), best["read"], best["smooth"], best["write"]
 """ % (ITERATIONS, TOLERANCE)
 
 
-def load(kind: str, rows: int) -> "object":
+def load(kind: str, rows: int) -> Any:
     import geopandas as gpd
     import shapely
 
