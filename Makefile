@@ -30,14 +30,14 @@ test-sanitize:
 	ctest --test-dir build/asan --output-on-failure -j$(JOBS)
 	$(PYTHON) -m pip install -q -r requirements-test.txt
 	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  LD_PRELOAD="$(SANITIZER_PRELOAD)" PYTHONPATH=build/asan $(PYTHON) -m pytest tests -q -p no:cacheprovider
+	  LD_PRELOAD="$(SANITIZER_PRELOAD)" PYTHONPATH=build/asan:python $(PYTHON) -m pytest tests -q -p no:cacheprovider
 
 # The pool and pipeline C++ tests under ThreadSanitizer.
 test-tsan:
 	cmake -S . -B build/tsan -G Ninja -DQUILLMERE_BUILD_TESTS=ON -DQUILLMERE_TSAN=ON -DQUILLMERE_BUILD_MODULE=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build/tsan -j$(JOBS) --target pool_tests pipeline_tests
 	build/tsan/pool/pool_tests
-	build/tsan/src/pipeline_tests
+	build/tsan/pipeline/pipeline_tests
 
 clean:
 	rm -rf build

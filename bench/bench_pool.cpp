@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "pipeline/pipelines.hpp"
 #include "pool/pool.hpp"
-#include "src/pipelines.hpp"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <variant>
 
+#include "common/stop.hpp"
 #include "geojson/geojson.hpp"
-#include "pool/stop.hpp"
-#include "src/pipelines.hpp"
+#include "pipeline/pipelines.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "pool/stop.hpp"
+#include "common/stop.hpp"
 #include "wkt/wkt.hpp"
 
 namespace {

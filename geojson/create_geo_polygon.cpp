@@ -1,8 +1,8 @@
 #include <cmath>
 #include <string>
 
+#include "common/stop.hpp"
 #include "geojson.hpp"
-#include "pool/stop.hpp"
 
 namespace quillmere::geojson {
 

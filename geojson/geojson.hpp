@@ -3,6 +3,7 @@
 // feature-collection reader, and the FeatureCollection writer.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -191,6 +192,12 @@ class Arena {
   // Sorts the members by key (stable), keeps the last of each repeated key
   // and copies the result. Reorders `members` in place.
   Value make_object(std::span<Member> members);
+  // Sizes the first chunk (before any allocation) for about `bytes` in
+  // all, so that a small document costs a small allocation; at most the
+  // usual first chunk.
+  void expect(std::size_t bytes) noexcept {
+    if (chunks_.empty()) next_chunk_ = std::clamp<std::size_t>(bytes, 256, 64 * 1024);
+  }
 
  private:
   void* allocate_chunk(std::size_t bytes);

@@ -50,7 +50,13 @@ class Parser {
         end_(text.data() + text.size()),
         arena_(arena),
         spans_(options.member_array_spans),
-        cancelled_(options.cancelled) {}
+        cancelled_(options.cancelled) {
+    // A value tree takes about twice its text (16 bytes a value, 32 a member).
+    arena.expect(text.size() * 2 + 64);
+    // Room for the open containers of a usual document, grown once at most.
+    values_.reserve(32);
+    members_.reserve(16);
+  }
 
   Value parse_document() {
     skip_whitespace();

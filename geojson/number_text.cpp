@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "geojson.hpp"
+#include "numtext/numtext.hpp"
 #include "pow10.hpp"
 
 namespace quillmere::json {

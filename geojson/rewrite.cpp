@@ -13,7 +13,7 @@
 
 #include "geojson/geojson.hpp"
 #include "pool/pool.hpp"
-#include "pool/stop.hpp"
+#include "common/stop.hpp"
 
 namespace quillmere::geojson {
 
@@ -228,6 +228,35 @@ void rewrite_in_turn(std::string_view text, const std::vector<Located>& geometri
   appender.flush();
 }
 
+// The lists of one rewrite, kept by the thread for the next one. A rewrite
+// takes them over (a rewrite that starts on the same thread meanwhile, from
+// a nested batch, finds none and makes its own) and gives them back.
+struct Lists {
+  std::vector<json::ArraySpan> spans;
+  std::vector<PolygonalGeometry> found;
+  std::vector<Located> geometries;
+  std::vector<json::Value> payloads;
+
+  static Lists take() {
+    Lists lists = std::move(kept());
+    lists.spans.clear();
+    lists.found.clear();
+    lists.geometries.clear();
+    lists.payloads.clear();
+    return lists;
+  }
+  static void give_back(Lists&& lists) {
+    // Large lists are not kept for the thread's life.
+    constexpr std::size_t limit = 4096;
+    if (lists.spans.capacity() > limit || lists.payloads.capacity() > limit || lists.found.capacity() > limit) return;
+    kept() = std::move(lists);
+  }
+  static Lists& kept() {
+    thread_local Lists lists;
+    return lists;
+  }
+};
+
 }  // namespace
 
 void append_polygon_coordinates(const Polygon& polygon, std::string& out) {
@@ -236,8 +265,11 @@ void append_polygon_coordinates(const Polygon& polygon, std::string& out) {
   appender.flush();
 }
 
-bool rewrite_geojson(std::string_view text, const RewriteOptions& options, std::string& out, std::string& reason) {
-  std::vector<json::ArraySpan> spans;
+namespace {
+
+bool rewrite_with(std::string_view text, const RewriteOptions& options, std::string& out, std::string& reason,
+                     Lists& lists) {
+  std::vector<json::ArraySpan>& spans = lists.spans;
   std::variant<json::Document, json::Error> parsed =
       json::from_str(text, json::ParseOptions{&spans, options.cancelled});
   if (auto* error = std::get_if<json::Error>(&parsed)) {
@@ -245,7 +277,7 @@ bool rewrite_geojson(std::string_view text, const RewriteOptions& options, std::
     return false;
   }
   const json::Document& document = std::get<json::Document>(parsed);
-  std::vector<PolygonalGeometry> found;
+  std::vector<PolygonalGeometry>& found = lists.found;
   GeoJsonKind kind;
   if (auto error = check_geojson(document.root(), kind, found)) {
     reason = std::string(kUnwrap) + error->debug();
@@ -257,7 +289,7 @@ bool rewrite_geojson(std::string_view text, const RewriteOptions& options, std::
     return std::less<const void*>()(a.storage, b.storage);
   };
   std::sort(spans.begin(), spans.end(), by_storage);
-  std::vector<Located> geometries;
+  std::vector<Located>& geometries = lists.geometries;
   geometries.reserve(found.size());
   for (const PolygonalGeometry& g : found) {
     const json::ArraySpan key{g.coordinates.elements().data(), 0, 0};
@@ -271,7 +303,7 @@ bool rewrite_geojson(std::string_view text, const RewriteOptions& options, std::
     std::sort(geometries.begin(), geometries.end(), [](const Located& a, const Located& b) { return a.begin < b.begin; });
   }
 
-  std::vector<json::Value> payloads;
+  std::vector<json::Value>& payloads = lists.payloads;
   for (Located& g : geometries) {
     g.first_polygon = payloads.size();
     if (g.multi) {
@@ -300,6 +332,15 @@ bool rewrite_geojson(std::string_view text, const RewriteOptions& options, std::
     throw;
   }
   return true;
+}
+
+}  // namespace
+
+bool rewrite_geojson(std::string_view text, const RewriteOptions& options, std::string& out, std::string& reason) {
+  Lists lists = Lists::take();
+  const bool valid = rewrite_with(text, options, out, reason, lists);
+  Lists::give_back(std::move(lists));
+  return valid;
 }
 
 }  // namespace quillmere::geojson

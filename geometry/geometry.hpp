@@ -142,12 +142,4 @@ Polygon simplify(const Polygon& polygon, const double& tolerance);
 // the result.
 Polygon simplify(Polygon&& polygon, const double& tolerance);
 
-// ---- Number text -------------------------------------------------------------
-
-// The shortest round-trip decimal digits of a positive finite double (those
-// of std::to_chars, at most 17, no leading or trailing zeros) and the
-// exponent e with 10^e <= magnitude < 10^(e+1). Returns the digit count.
-// Shared by the WKT and JSON writers, which lay the digits out differently.
-int shortest_digits(double magnitude, char* digits, int& exponent) noexcept;
-
 }  // namespace quillmere

@@ -14,7 +14,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "stop.hpp"
+#include "common/stop.hpp"
 
 namespace quillmere::pool {
 

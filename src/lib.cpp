@@ -6,13 +6,13 @@
 #include <utility>
 
 #include "arguments.hpp"
+#include "common/stop.hpp"
 #include "geojson/geojson.hpp"
-#include "pipelines.hpp"
+#include "pipeline/pipelines.hpp"
+#include "pipeline/wkt_read_ahead.hpp"
 #include "pool/pool.hpp"
-#include "pool/stop.hpp"
 #include "python_api.hpp"
 #include "python_call.hpp"
-#include "wkt_read_ahead.hpp"
 #include "wkt_texts.hpp"
 
 namespace quillmere::python {

@@ -3,7 +3,7 @@
 #include <exception>
 #include <new>
 
-#include "pool/stop.hpp"
+#include "common/stop.hpp"
 
 namespace quillmere::python {
 

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <utility>
 
-#include "pipelines.hpp"
+#include "pipeline/pipelines.hpp"
 #include "pool/pool.hpp"
 #include "wkt/wkt.hpp"
 

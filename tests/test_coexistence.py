@@ -9,7 +9,11 @@ from pathlib import Path
 
 import pytest
 
-START_POOL = "import quillmere; quillmere.smooth_and_simplify_polygons_from_wkts(['POLYGON((0 0,1 0,1 1,0 0))'] * 64, 1, 0.1)\n"
+START_POOL = {
+    "quillmere": "import quillmere; quillmere.smooth_and_simplify_polygons_from_wkts(['POLYGON((0 0,1 0,1 1,0 0))'] * 64, 1, 0.1)\n",
+    "quillmere_tools": "import quillmere_tools, numpy; quillmere_tools.smooth_simplify_ragged("
+    "3, numpy.zeros((4, 2)), (numpy.array([0, 4]), numpy.array([0, 1])), 1, 0.1)\n",
+}
 
 # Each snippet does some of the other library's own work and asserts on it.
 OTHER_WORK = {
@@ -50,12 +54,17 @@ OTHER_WORK = {
 }
 
 
-@pytest.mark.parametrize("quillmere_first", [True, False], ids=["quillmere-first", "other-first"])
-@pytest.mark.parametrize("library", sorted(OTHER_WORK))
-def test_other_native_libraries_keep_working(library, quillmere_first):
+CASES = [(library, "quillmere") for library in sorted(OTHER_WORK)] + [
+    ("pyproj", "quillmere_tools"), ("geopandas", "quillmere_tools")]
+
+
+@pytest.mark.parametrize("quillmere_first", [True, False], ids=["ours-first", "other-first"])
+@pytest.mark.parametrize("library, starter", CASES)
+def test_other_native_libraries_keep_working(library, starter, quillmere_first):
     pytest.importorskip(library)
     work = OTHER_WORK[library]
-    script = START_POOL + work if quillmere_first else work + START_POOL + work
+    start = START_POOL[starter]
+    script = start + work if quillmere_first else work + start + work
     env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
     done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr

@@ -7,7 +7,7 @@
 
 #include "geojson/geojson.hpp"
 #include "geojson/rewrite.hpp"
-#include "src/pipelines.hpp"
+#include "pipeline/pipelines.hpp"
 #include "tools/native.hpp"
 #include "tools/text_list.hpp"
 

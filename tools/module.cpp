@@ -1,10 +1,12 @@
 // quillmere_tools._native: module initialization and the helpers its
 // functions share.
+#include <cxxabi.h>
+
 #include <exception>
 #include <new>
 
+#include "common/stop.hpp"
 #include "pool/pool.hpp"
-#include "pool/stop.hpp"
 #include "tools/native.hpp"
 
 namespace quillmere::tools {
@@ -48,6 +50,8 @@ bool read_iterations(PyObject* object, std::uint64_t& out) {
 void raise_native_failure() {
   try {
     throw;
+  } catch (abi::__forced_unwind&) {
+    throw;  // the thread is ending (interpreter finalization)
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const Stop& stop) {

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "pipeline/pipelines.hpp"
 #include "ragged/ragged.hpp"
-#include "src/pipelines.hpp"
 #include "tools/native.hpp"
 #include "tools/unlocked.hpp"
 
@@ -222,8 +222,8 @@ PyObject* smooth_simplify_ragged(PyObject*, PyObject* args) {
     Writing writing{results.data(), &layout, coords, ring_offsets, &cancelled};
     finished = run_interruptible(unlocked, results.size(), &Writing::piece, &writing, cancelled);
   } catch (...) {
+    raise_native_failure();  // first: it lets a thread-ending unwind through
     release();
-    raise_native_failure();
     return nullptr;
   }
   if (!finished) {

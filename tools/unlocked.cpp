@@ -10,8 +10,10 @@ namespace {
 constexpr std::chrono::milliseconds kSlice{20};
 }  // namespace
 
-bool Unlocked::signalled() noexcept {
+bool Unlocked::signalled() {
+  exiting_ = true;  // until the lock is back: the thread may end in there
   PyEval_RestoreThread(state_);
+  exiting_ = false;
   bool raised = PyErr_CheckSignals() != 0;
   state_ = PyEval_SaveThread();
   return raised;

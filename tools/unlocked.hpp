@@ -14,16 +14,21 @@ namespace quillmere::tools {
 class Unlocked {
  public:
   Unlocked() noexcept : state_(PyEval_SaveThread()) {}
-  ~Unlocked() { PyEval_RestoreThread(state_); }
+  // Retaking the lock while the interpreter finalizes ends this thread by
+  // forced unwinding, which must be let through.
+  ~Unlocked() noexcept(false) {
+    if (!exiting_) PyEval_RestoreThread(state_);
+  }
   Unlocked(const Unlocked&) = delete;
   Unlocked& operator=(const Unlocked&) = delete;
 
   // Retakes the lock briefly so the interpreter runs its signal handlers;
   // true when one raised (its exception is then set).
-  bool signalled() noexcept;
+  bool signalled();
 
  private:
   PyThreadState* state_;
+  bool exiting_ = false;
 };
 
 // Runs [0, n) on the pool while the lock is released. When a signal

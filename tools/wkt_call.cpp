@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "src/pipelines.hpp"
+#include "pipeline/pipelines.hpp"
 #include "tools/native.hpp"
 #include "tools/text_list.hpp"
 #include "wkt/polygonal.hpp"

@@ -1,6 +1,6 @@
 #include <utility>
 
-#include "pool/stop.hpp"
+#include "common/stop.hpp"
 #include "wkt.hpp"
 
 namespace quillmere::wkt {

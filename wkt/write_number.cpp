@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "numtext/numtext.hpp"
 #include "wkt.hpp"
 
 namespace quillmere::wkt {

@@ -70,8 +70,12 @@ def smooth_simplify_ragged(
     tol = check_tolerance(tolerance)
     if isinstance(offsets, (str, bytes)) or not isinstance(offsets, Sequence):
         raise TypeError(f"offsets must be a sequence of arrays, not {type(offsets).__name__}")
-    coords_array = np.ascontiguousarray(coords)
-    offset_arrays = tuple(np.ascontiguousarray(o) for o in offsets)
+    # Strided views are made contiguous; contiguous arrays pass uncopied.
+    def contiguous(array: Any) -> Any:
+        return np.ascontiguousarray(array) if isinstance(array, np.ndarray) else array
+
+    coords_array = contiguous(coords)
+    offset_arrays = tuple(contiguous(o) for o in offsets)
     kind, out_coords, out_offsets = _native.smooth_simplify_ragged(
         geometry_type, coords_array, offset_arrays, count, tol, bool(keep_collapsed)
     )
@@ -151,7 +155,7 @@ def _smooth_simplify_array(np: Any, shapely: Any, values: Any, iterations: int, 
         (where,) = np.nonzero((types == kind) & ~empty)
         if where.size == 0:
             continue
-        arrays = shapely.to_ragged_array(values[where], include_z=False)
-        result = smooth_simplify_ragged(*arrays, iterations, tolerance, keep_collapsed=keep)
+        kind_code, coords, offsets = shapely.to_ragged_array(values[where], include_z=False)
+        result = smooth_simplify_ragged(kind_code, coords, offsets, iterations, tolerance, keep_collapsed=keep)
         out[where] = shapely.from_ragged_array(*result)
     return out

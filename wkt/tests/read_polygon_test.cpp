@@ -4,7 +4,7 @@
 #include <random>
 #include <string>
 
-#include "pool/stop.hpp"
+#include "common/stop.hpp"
 #include "wkt/wkt.hpp"
 
 namespace quillmere::wkt {

@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "pool/stop.hpp"
-#include "src/pipelines.hpp"
+#include "common/stop.hpp"
+#include "pipeline/pipelines.hpp"
 
 namespace quillmere {
 namespace {

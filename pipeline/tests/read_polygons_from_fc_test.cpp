@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "src/pipelines.hpp"
-#include "pool/stop.hpp"
+#include "common/stop.hpp"
+#include "pipeline/pipelines.hpp"
 
 namespace quillmere {
 namespace {

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "geometry/geometry.hpp"
+#include "numtext/numtext.hpp"
 
 namespace quillmere {
 namespace {

@@ -1,4 +1,4 @@
-// The module's own pipeline stages, between the Python surface (lib) and the
+// The pipeline stages, between the module surfaces (src/, tools/) and the
 // subsystems. Every stage may end in a Stop.
 #pragma once
 

@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "common/stop.hpp"
+#include "pipeline/pipelines.hpp"
+#include "pipeline/wkt_read_ahead.hpp"
 #include "pool/pool.hpp"
-#include "pool/stop.hpp"
-#include "src/pipelines.hpp"
-#include "src/wkt_read_ahead.hpp"
 
 namespace quillmere {
 namespace {

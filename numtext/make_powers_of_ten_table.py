@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes geometry/powers_of_ten_128.hpp, the powers of ten that
+"""Writes numtext/powers_of_ten_128.hpp, the powers of ten that
 shortest_digits.cpp multiplies by, and proves that they are precise enough.
 
 For a double v = c * 2^q, shortest_digits picks k with 10^k <= 2^q < 10^(k+1)

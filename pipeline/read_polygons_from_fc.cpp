@@ -1,9 +1,9 @@
 #include <utility>
 #include <variant>
 
+#include "common/stop.hpp"
 #include "geojson/geojson.hpp"
 #include "pipelines.hpp"
-#include "pool/stop.hpp"
 
 namespace quillmere {
 

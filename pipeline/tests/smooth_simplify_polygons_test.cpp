@@ -7,8 +7,8 @@
 #include <limits>
 #include <random>
 
+#include "pipeline/pipelines.hpp"
 #include "pool/pool.hpp"
-#include "src/pipelines.hpp"
 
 namespace quillmere {
 namespace {

@@ -14,9 +14,9 @@
 #include <bit>
 #include <cstdint>
 
-#include "geometry/geometry.hpp"
-#include "geometry/powers_of_ten_128.hpp"
-#include "geometry/shortest_digits_text.hpp"
+#include "numtext/numtext.hpp"
+#include "numtext/powers_of_ten_128.hpp"
+#include "numtext/shortest_digits_text.hpp"
 
 namespace quillmere {
 
