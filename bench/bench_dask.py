@@ -125,28 +125,41 @@ def main() -> None:
             print(f"one process, pool of {pool}: read {read:.2f} s, smooth {smooth:.2f} s, write {write:.2f} s, "
                   f"total {total:.2f} s")
 
-        started = time.perf_counter()
-        with local_cluster(2, pool_threads=1, dashboard_address=None) as cluster, Client(cluster) as client:
-            startup = time.perf_counter() - started
-            assert set(client.run(quillmere_tools.num_threads).values()) == {1}
-            print(f"cluster 2 workers x 1 thread, pool of 1 each: start-up {startup:.2f} s")
-            cluster_times = {}
-            for p in counts:
-                best = float("inf")
-                for _ in range(args.repeat):
-                    target = work / f"out-{p}"
-                    shutil.rmtree(target, ignore_errors=True)
-                    t0 = time.perf_counter()
-                    lazy = dask_geopandas.read_parquet(inputs[p])
-                    smooth_simplify(lazy, ITERATIONS, TOLERANCE).to_parquet(target)
-                    best = min(best, time.perf_counter() - t0)
-                cluster_times[p] = best
-                print(f"  {p:4d} partitions: {best:.2f} s ({len(frame) / p:.0f} polygons each)")
+        import dask
 
-        ps = np.array(counts, dtype=float)
-        ts = np.array([cluster_times[p] for p in counts])
-        b, a = np.polyfit(ps, ts, 1)
-        print(f"fit T = a + b*P: a = {a:.2f} s, b = {b * 1000:.1f} ms per partition")
+        cluster_times: dict[str, dict[int, float]] = {}
+        # Dask's nanny starts workers with MALLOC_TRIM_THRESHOLD_=65536; the
+        # second run leaves glibc's default (dynamic thresholds).
+        for trim in ("65536 (Dask's default)", "glibc default"):
+            setting = None if trim == "glibc default" else 65536
+            # The nanny runs in this process and leaves the variable in its environment.
+            os.environ.pop("MALLOC_TRIM_THRESHOLD_", None)
+            with dask.config.set({"distributed.nanny.pre-spawn-environ.MALLOC_TRIM_THRESHOLD_": setting}):
+                started = time.perf_counter()
+                with local_cluster(2, pool_threads=1, dashboard_address=None) as cluster, Client(cluster) as client:
+                    startup = time.perf_counter() - started
+                    assert set(client.run(quillmere_tools.num_threads).values()) == {1}
+                    seen = set(client.run(os.environ.get, "MALLOC_TRIM_THRESHOLD_").values())
+                    assert seen == {None if setting is None else str(setting)}, seen
+                    print(f"cluster 2 workers x 1 thread, pool of 1 each, MALLOC_TRIM_THRESHOLD_ {trim}: "
+                          f"start-up {startup:.2f} s")
+                    times = cluster_times[trim] = {}
+                    for p in counts:
+                        best = float("inf")
+                        for _ in range(args.repeat):
+                            target = work / f"out-{p}"
+                            shutil.rmtree(target, ignore_errors=True)
+                            t0 = time.perf_counter()
+                            lazy = dask_geopandas.read_parquet(inputs[p])
+                            smooth_simplify(lazy, ITERATIONS, TOLERANCE).to_parquet(target)
+                            best = min(best, time.perf_counter() - t0)
+                        times[p] = best
+                        print(f"  {p:4d} partitions: {best:.2f} s ({len(frame) / p:.0f} polygons each)")
+                    ps = np.array(counts, dtype=float)
+                    ts = np.array([times[p] for p in counts])
+                    b, a = np.polyfit(ps, ts, 1)
+                    print(f"  fit T = a + b*P: a = {a:.2f} s, b = {b * 1000:.1f} ms per partition")
+
         total1 = single[1][3]
         print(f"per core: {len(frame) / total1:,.0f} polygons/s, {coordinates / total1 / 1e6:.2f} M coordinates/s "
               f"end to end (one process, pool of 1); smoothing alone {len(frame) / single[1][1]:,.0f} polygons/s")
