@@ -42,6 +42,7 @@ import sys, time, geopandas, quillmere_tools
 source, target, repeat = sys.argv[1], sys.argv[2], int(sys.argv[3])
 best = {}
 for _ in range(repeat):
+    c0 = time.process_time()
     t0 = time.perf_counter()
     frame = geopandas.read_parquet(source)
     t1 = time.perf_counter()
@@ -49,10 +50,18 @@ for _ in range(repeat):
     t2 = time.perf_counter()
     frame.to_parquet(target)
     t3 = time.perf_counter()
-    for name, value in (("read", t1 - t0), ("smooth", t2 - t1), ("write", t3 - t2), ("total", t3 - t0)):
+    c3 = time.process_time()
+    for name, value in (("read", t1 - t0), ("smooth", t2 - t1), ("write", t3 - t2), ("total", t3 - t0), ("cpu", c3 - c0)):
         best[name] = min(best.get(name, value), value)
-print(quillmere_tools.num_threads(), best["read"], best["smooth"], best["write"], best["total"])
+print(quillmere_tools.num_threads(), best["read"], best["smooth"], best["write"], best["total"], best["cpu"])
 """ % (ITERATIONS, TOLERANCE)
+
+
+def cpu_seconds() -> float:
+    import resource
+
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
 
 
 def load(kind: str, rows: int) -> Any:
@@ -121,10 +130,11 @@ def main() -> None:
             ).stdout.split()
             assert int(out[0]) == pool
             single[pool] = [float(x) for x in out[1:]]
-            read, smooth, write, total = single[pool]
+            read, smooth, write, total, cpu = single[pool]
             print(f"one process, pool of {pool}: read {read:.2f} s, smooth {smooth:.2f} s, write {write:.2f} s, "
-                  f"total {total:.2f} s")
+                  f"total {total:.2f} s (CPU {cpu:.2f} s)")
 
+        print(f"load average: {os.getloadavg()}")
         import dask
 
         cluster_times: dict[str, dict[int, float]] = {}
@@ -144,21 +154,32 @@ def main() -> None:
                     print(f"cluster 2 workers x 1 thread, pool of 1 each, MALLOC_TRIM_THRESHOLD_ {trim}: "
                           f"start-up {startup:.2f} s")
                     times = cluster_times[trim] = {}
+                    cpus = {}
+
+                    def cpu_now() -> float:
+                        # Workers, and this process (scheduler, nannies, client).
+                        return sum(client.run(cpu_seconds).values()) + cpu_seconds()
+
                     for p in counts:
-                        best = float("inf")
+                        best, best_cpu = float("inf"), float("inf")
                         for _ in range(args.repeat):
                             target = work / f"out-{p}"
                             shutil.rmtree(target, ignore_errors=True)
+                            c0 = cpu_now()
                             t0 = time.perf_counter()
                             lazy = dask_geopandas.read_parquet(inputs[p])
                             smooth_simplify(lazy, ITERATIONS, TOLERANCE).to_parquet(target)
                             best = min(best, time.perf_counter() - t0)
-                        times[p] = best
-                        print(f"  {p:4d} partitions: {best:.2f} s ({len(frame) / p:.0f} polygons each)")
+                            best_cpu = min(best_cpu, cpu_now() - c0)
+                        times[p], cpus[p] = best, best_cpu
+                        print(f"  {p:4d} partitions: {best:.2f} s, CPU {best_cpu:.2f} s "
+                              f"({len(frame) / p:.0f} polygons each)")
                     ps = np.array(counts, dtype=float)
-                    ts = np.array([times[p] for p in counts])
-                    b, a = np.polyfit(ps, ts, 1)
-                    print(f"  fit T = a + b*P: a = {a:.2f} s, b = {b * 1000:.1f} ms per partition")
+                    b, a = np.polyfit(ps, np.array([times[p] for p in counts]), 1)
+                    bc, ac = np.polyfit(ps, np.array([cpus[p] for p in counts]), 1)
+                    print(f"  load average: {os.getloadavg()}")
+                    print(f"  fit T = a + b*P: a = {a:.2f} s, b = {b * 1000:.1f} ms per partition; "
+                          f"CPU: a = {ac:.2f} s, b = {bc * 1000:.1f} ms per partition")
 
         total1 = single[1][3]
         print(f"per core: {len(frame) / total1:,.0f} polygons/s, {coordinates / total1 / 1e6:.2f} M coordinates/s "

@@ -214,6 +214,8 @@ def test_argument_errors():
         smooth_simplify(geo.geometry, 1, 0.0, on_invalid="raise")
     with pytest.raises(TypeError, match="GeoDataFrame"):
         smooth_simplify(dd.from_pandas(pd.DataFrame({"wkt": [SQUARE]}), npartitions=1), 1, 0.0)
+    with pytest.raises(TypeError, match="texts .object or string dtype., not int64"):
+        smooth_simplify(dd.from_pandas(pd.Series([1, 2]), npartitions=1), 1, 0.0)
     with pytest.raises(TypeError, match="dask Bag"):
         smooth_simplify([SQUARE], 1, 0.0)
 

@@ -181,6 +181,10 @@ def smooth_simplify(
     policy: OnInvalid = "raise" if on_invalid is _UNSET else on_invalid
     dask_dataframe = sys.modules.get("dask.dataframe")
     if dask_dataframe is not None and isinstance(obj, dask_dataframe.Series):
+        dtype = obj._meta.dtype
+        if not (dtype == object or _require("pandas").api.types.is_string_dtype(dtype)):
+            hint = "; for geometries use a dask-geopandas GeoSeries" if str(dtype) == "geometry" else ""
+            raise TypeError(f"a dask Series must hold texts (object or string dtype), not {dtype}{hint}")
         return obj.map_partitions(_series_partition, kind, count, tol, policy, keep, meta=obj._meta)
     if dask_dataframe is not None and isinstance(obj, dask_dataframe.DataFrame):
         raise TypeError(
