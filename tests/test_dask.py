@@ -235,3 +235,28 @@ def test_importing_the_module_imports_no_dask():
     code = "import sys, quillmere_tools.dask; print(sorted(m for m in sys.modules if m.split('.')[0] in ('dask', 'distributed', 'dask_geopandas')))"
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120, check=True).stdout
     assert out.strip() == "[]"
+
+
+def test_local_cluster_sizes_workers_and_pools(monkeypatch):
+    import distributed
+
+    from quillmere_tools.dask import local_cluster
+
+    made = []
+    monkeypatch.setattr(distributed, "LocalCluster", lambda **kwargs: made.append(kwargs) or kwargs)
+    local_cluster(cores=4)
+    local_cluster(2, cores=8)
+    local_cluster(pool_threads=4, cores=8, env={"X": 1})
+    local_cluster(1, cores=8, threads_per_worker=2, env={"RAYON_NUM_THREADS": "3"}, memory_limit="1GiB")
+    sizes = [(m["n_workers"], m["threads_per_worker"], m["env"]) for m in made]
+    assert sizes == [
+        (4, 1, {"RAYON_NUM_THREADS": "1"}),
+        (2, 1, {"RAYON_NUM_THREADS": "4"}),
+        (2, 1, {"X": "1", "RAYON_NUM_THREADS": "4"}),
+        (1, 2, {"RAYON_NUM_THREADS": "3"}),
+    ]
+    assert all(m["processes"] is True for m in made) and made[3]["memory_limit"] == "1GiB"
+    with pytest.raises(ValueError, match="n_workers"):
+        local_cluster(0, cores=2)
+    with pytest.raises(ValueError, match="pool_threads"):
+        local_cluster(1, pool_threads=0, cores=2)

@@ -144,7 +144,7 @@ def wkb_list(geometries):
 
 
 def test_cluster_is_sized(client):
-    info = client.scheduler_info(n_workers=-1)["workers"]
+    info = client.scheduler_info()["workers"]
     assert len(info) == 2 and all(w["nthreads"] == 1 for w in info.values())
     assert set(client.run(quillmere_tools.num_threads).values()) == {1}
 
