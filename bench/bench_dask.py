@@ -20,6 +20,7 @@ Needs the dask extra. Take timings on a quiet machine (check `uptime`).
 from __future__ import annotations
 
 import argparse
+import logging
 import lzma
 import os
 import shutil
@@ -146,7 +147,9 @@ def main() -> None:
             os.environ.pop("MALLOC_TRIM_THRESHOLD_", None)
             with dask.config.set({"distributed.nanny.pre-spawn-environ.MALLOC_TRIM_THRESHOLD_": setting}):
                 started = time.perf_counter()
-                with local_cluster(2, pool_threads=1, dashboard_address=None) as cluster, Client(cluster) as client:
+                with local_cluster(
+                    2, pool_threads=1, dashboard_address=None, silence_logs=logging.CRITICAL
+                ) as cluster, Client(cluster) as client:
                     startup = time.perf_counter() - started
                     assert set(client.run(quillmere_tools.num_threads).values()) == {1}
                     seen = set(client.run(os.environ.get, "MALLOC_TRIM_THRESHOLD_").values())
