@@ -54,7 +54,7 @@ bool reads_back(const wkt::Polygonal& polygonal) {
 // The tree's reading, in the same written form.
 std::string through_the_tree(std::string_view text) {
   wkt::Wkt tree;
-  if (wkt::ErrorText error = wkt::Wkt::from_str(text, tree)) return "parse error";
+  if (wkt::Wkt::from_str(text, tree) != nullptr) return "parse error";
   wkt::Polygonal polygonal;
   if (auto* polygon = std::get_if<wkt::Polygon>(&tree.item.value)) {
     polygonal.polygon = wkt::from(std::move(*polygon));

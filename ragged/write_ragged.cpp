@@ -60,7 +60,8 @@ void write_polygon(const Polygon& polygon, const Layout::Place& place, double* c
   std::size_t ring = place.ring;
   auto write_ring = [&](const LineString& line) {
     ring_offsets[ring++] = static_cast<std::int64_t>(coord);
-    std::memcpy(coords + 2 * coord, line.coords.data(), line.coords.size() * sizeof(Coord));
+    // An empty ring may have no storage at all: no copy from a null pointer.
+    if (!line.coords.empty()) std::memcpy(coords + 2 * coord, line.coords.data(), line.coords.size() * sizeof(Coord));
     coord += line.coords.size();
   };
   write_ring(polygon.exterior());

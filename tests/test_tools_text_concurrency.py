@@ -142,3 +142,16 @@ def test_results_do_not_depend_on_the_thread_count():
         return result.stdout
 
     assert len({run(threads) for threads in ["1", "2", "7"]}) == 1
+
+
+@pytest.mark.parametrize("name", sorted(LONG_CALLS))
+def test_interpreter_exit_during_a_call_in_a_daemon_thread_is_clean(name):
+    script = (
+        "import threading, time\n"
+        "import test_tools_text_concurrency as t\n"
+        f"threading.Thread(target=t.LONG_CALLS[{name!r}][0], daemon=True).start()\n"
+        "time.sleep(0.3)\n"
+    )
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([os.path.dirname(__file__), os.environ.get("PYTHONPATH", "")]))
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300, env=env)
+    assert done.returncode == 0, done.stderr

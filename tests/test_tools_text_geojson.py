@@ -334,3 +334,13 @@ def test_on_invalid_modes(mode):
 def test_argument_errors(call, error):
     with pytest.raises(error):
         call()
+
+
+@pytest.mark.parametrize("depth", [60, 62, 100000])
+def test_deep_nesting_is_bounded_as_in_quillmere(depth):
+    text = '{"type":"GeometryCollection","geometries":[' * depth + '{"type":"Polygon","coordinates":[[[0,0],[1,0],[1,1]]]}' + "]}" * depth
+    if depth <= 60:  # two levels per collection and four for the polygon: within 127
+        assert smooth_simplify_geojson(text, 0, 0.0).count("[[[0.0,0.0],[1.0,0.0],[1.0,1.0],[0.0,0.0]]]") == 1
+        return
+    with pytest.raises(InvalidGeometryError, match="recursion limit exceeded"):
+        smooth_simplify_geojson(text, 0, 0.0)

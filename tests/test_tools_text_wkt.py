@@ -289,3 +289,19 @@ def test_every_result_is_readable_by_shapely():
     for tolerance in (0.05, 0.5, 5.0):
         results = smooth_simplify_wkts(texts, 1, tolerance)
         assert not any(g is None for g in shapely.from_wkt(results, on_invalid="raise"))
+
+
+@pytest.mark.parametrize(
+    "depth, reason",
+    [
+        (999, 'Unable to read Polygon from WKT: MismatchedGeometry { expected: "geo_types::geometry::polygon::Polygon", '
+              'found: "geo_types::geometry::geometry_collection::GeometryCollection" }'),
+        (5000, 'Unable to parse Polygon from WKT: "Nesting too deep in GEOMETRYCOLLECTION"'),
+    ],
+)
+def test_deep_nesting_is_bounded_as_in_quillmere(depth, reason):
+    text = "GEOMETRYCOLLECTION(" * depth + "POINT(1 2)" + ")" * depth
+    assert smooth_simplify_wkts([text, None], 0, 0.0, on_invalid="ignore") == [None, None]
+    with pytest.raises(InvalidGeometryError) as raised:
+        smooth_simplify_wkts([text], 0, 0.0)
+    assert raised.value.reason == reason

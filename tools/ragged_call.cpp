@@ -116,7 +116,12 @@ struct Smoothing {
   static void piece(void* context, std::size_t begin, std::size_t end) {
     auto& s = *static_cast<Smoothing*>(context);
     for (std::size_t p = begin; p < end && !s.cancelled->load(std::memory_order_relaxed); ++p) {
-      s.results[p] = smooth_simplify_polygon(ragged::read_polygon(*s.arrays, p), s.iterations, s.tolerance);
+      // Worked on in the storage of the polygon's copy (or of its smoothed
+      // copy), which goes back to the allocator for the next polygon; the
+      // result, kept until written, is copied into storage of its own size.
+      const Polygon worked =
+          smooth_simplify_polygon(ragged::read_polygon(*s.arrays, p), s.iterations, s.tolerance);
+      s.results[p] = worked;
       if (!s.keep_collapsed) s.results[p].drop_short_rings(4);
     }
   }

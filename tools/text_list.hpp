@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -14,7 +17,6 @@
 
 #include "pool/pool.hpp"
 #include "tools/native.hpp"
-#include "tools/unlocked.hpp"
 
 namespace quillmere::tools {
 
@@ -65,12 +67,14 @@ PyObject* new_str(const char* data, std::size_t size);
 // Runs `process(text, sink, reason)` (true: the result was appended to the
 // sink; false: the text is invalid, `reason` says why) for every text of
 // `inputs` on the pool, in blocks of consecutive texts that each write into
-// a sink of their own, with the lock released and Ctrl-C answered. With
+// a sink of their own. The interpreter lock is released meanwhile; the
+// calling thread takes it back briefly to turn each finished block into str
+// objects while the workers go on, and to answer signals. With
 // `first_only`, texts after an invalid one are not processed (the lowest
 // invalid index still comes out, whatever the thread count) and no list is
-// made when one is invalid. `cancelled` is set when a signal handler raises
-// (long texts may look at it too). Returns the result of text_list_result,
-// or null with the exception set.
+// returned when one is invalid. `cancelled` is set when a signal handler
+// raises (long texts may look at it too). Returns the result of
+// text_list_result, or null with the exception set.
 template <class Sink, class Process>
 PyObject* run_text_list(TextInputs& inputs, bool first_only, Process& process, std::atomic<bool>& cancelled) {
   struct Block {
@@ -87,13 +91,24 @@ PyObject* run_text_list(TextInputs& inputs, bool first_only, Process& process, s
     bool first_only;
     std::atomic<std::size_t> first_invalid{SIZE_MAX};
     std::atomic<bool>* cancelled;
+    std::mutex mutex;
+    std::condition_variable finished_one;
+    std::vector<std::size_t> finished;  // blocks ready to be converted
 
     static void piece(void* context, std::size_t begin, std::size_t end) {
       auto& w = *static_cast<Work*>(context);
-      for (std::size_t b = begin; b < end && b < w.blocks->size(); ++b) w.run(b);
+      for (std::size_t b = begin; b < end && b < w.blocks->size(); ++b) {
+        if (!w.run(b)) return;
+        {
+          const std::lock_guard<std::mutex> lock(w.mutex);
+          w.finished.push_back(b);
+        }
+        w.finished_one.notify_one();
+      }
     }
 
-    void run(std::size_t b) {
+    // False when cancelled before the block's end.
+    bool run(std::size_t b) {
       Block& block = (*blocks)[b];
       const std::size_t first = b * block_size;
       const std::size_t last = std::min(inputs->size(), first + block_size);
@@ -101,7 +116,7 @@ PyObject* run_text_list(TextInputs& inputs, bool first_only, Process& process, s
       block.outcomes.reserve(last - first);
       std::string reason;
       for (std::size_t i = first; i < last; ++i) {
-        if (cancelled->load(std::memory_order_relaxed)) return;
+        if (cancelled->load(std::memory_order_relaxed)) return false;
         Outcome outcome = Outcome::Written;
         if (first_only && i > first_invalid.load(std::memory_order_relaxed)) {
           outcome = Outcome::Skipped;
@@ -117,6 +132,7 @@ PyObject* run_text_list(TextInputs& inputs, bool first_only, Process& process, s
         block.outcomes.push_back(outcome);
         block.ends.push_back(block.sink.size());
       }
+      return true;
     }
   };
 
@@ -128,65 +144,123 @@ PyObject* run_text_list(TextInputs& inputs, bool first_only, Process& process, s
   work.blocks = &blocks;
   work.first_only = first_only;
   work.cancelled = &cancelled;
-  for (const auto& [index, reason] : inputs.unencodable) lower_to(work.first_invalid, index);
-  bool finished = true;
+  std::size_t invalid = inputs.unencodable.size();
+  std::size_t first = SIZE_MAX;
+  std::string reason;
+  for (const auto& [index, text] : inputs.unencodable) {
+    lower_to(work.first_invalid, index);
+    if (index < first) first = index, reason = text;
+  }
+
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
+  if (list == nullptr) return nullptr;
+  // A block's texts into their places of the list (lock held); false with
+  // the exception set when a str cannot be made or a signal handler raised
+  // (looked at every few megabytes: results can be large).
+  std::size_t unchecked_bytes = 0;
+  auto convert = [&](std::size_t b) {
+    Block& block = blocks[b];
+    std::size_t start = 0;
+    const std::size_t base = b * work.block_size;
+    for (std::size_t j = 0; j < block.outcomes.size(); ++j) {
+      PyObject* item;
+      if (block.outcomes[j] == Outcome::Written) {
+        item = new_str(block.sink.data() + start, block.ends[j] - start);
+        if (item == nullptr) return false;
+        unchecked_bytes += block.ends[j] - start;
+        if (unchecked_bytes > (std::size_t{4} << 20)) {
+          unchecked_bytes = 0;
+          if (PyErr_CheckSignals() != 0) {
+            Py_DECREF(item);
+            return false;
+          }
+        }
+      } else {
+        item = Py_None;
+        Py_INCREF(item);
+      }
+      PyList_SetItem(list, static_cast<Py_ssize_t>(base + j), item);
+      start = block.ends[j];
+    }
+    invalid += block.invalid.size();
+    for (auto& [index, text] : block.invalid) {
+      if (index < first) first = index, reason = std::move(text);
+    }
+    block = Block();  // released as soon as it is converted
+    return true;
+  };
+
+  bool stopped = false;  // a signal handler raised, or a str could not be made
+  // While the lock is being retaken: during the interpreter's finalization
+  // that ends this (daemon) thread by forced unwinding, which must go
+  // through without the lock being retaken again.
+  bool retaking = false;
+  PyThreadState* state = PyEval_SaveThread();
   try {
-    Unlocked unlocked;
     // Enough blocks for the pool to share out unequal texts, few enough that
     // a sink holds many small texts.
     const std::size_t threads = pool::current_num_threads();
     work.block_size = std::clamp<std::size_t>(n / (8 * threads), 1, 256);
     blocks.resize((n + work.block_size - 1) / work.block_size);
     // At least two pieces, so that even one text runs on a worker and this
-    // thread stays free to answer signals.
-    finished = run_interruptible(unlocked, std::max<std::size_t>(blocks.size(), 2), &Work::piece, &work,
-                                 cancelled);
+    // thread stays free to convert and to answer signals.
+    pool::BackgroundBatch batch(std::max<std::size_t>(blocks.size(), 2), &Work::piece, &work);
+    std::size_t converted = 0;
+    while (converted < blocks.size()) {
+      std::vector<std::size_t> taken;
+      {
+        std::unique_lock<std::mutex> lock(work.mutex);
+        // Short enough to answer Ctrl-C well within 0.2 s.
+        work.finished_one.wait_for(lock, std::chrono::milliseconds(20), [&] { return !work.finished.empty(); });
+        taken.swap(work.finished);
+      }
+      retaking = true;
+      PyEval_RestoreThread(state);
+      retaking = false;
+      bool ok = true;
+      for (std::size_t b : taken) {
+        if (!(ok = convert(b))) break;
+        ++converted;
+      }
+      ok = ok && PyErr_CheckSignals() == 0;
+      state = PyEval_SaveThread();
+      if (!ok) {
+        stopped = true;
+        break;
+      }
+      if (taken.empty() && batch.wait_for(std::chrono::nanoseconds(0))) {
+        // Every piece has ended; unless more blocks came meanwhile, one
+        // failed and wait() rethrows its failure.
+        const std::lock_guard<std::mutex> lock(work.mutex);
+        if (work.finished.empty()) break;
+      }
+    }
+    if (stopped) {
+      cancelled.store(true, std::memory_order_relaxed);
+      try {
+        batch.wait();
+      } catch (...) {
+        // The interruption is what the caller reports.
+      }
+    } else {
+      batch.wait();
+    }
   } catch (...) {
-    raise_native_failure();
+    if (!retaking) PyEval_RestoreThread(state);
+    raise_native_failure();  // lets a thread-ending unwind through
+    Py_DECREF(list);
     return nullptr;
   }
-  if (!finished) return nullptr;
-
-  std::size_t invalid = inputs.unencodable.size();
-  std::size_t first = SIZE_MAX;
-  std::string reason;  // a copy: the blocks go while the list is made
-  const std::string* lowest = nullptr;
-  for (const auto& [index, text] : inputs.unencodable) {
-    if (index < first) first = index, lowest = &text;
+  PyEval_RestoreThread(state);
+  if (stopped) {
+    Py_DECREF(list);
+    return nullptr;
   }
-  for (const Block& block : blocks) {
-    invalid += block.invalid.size();
-    for (const auto& [index, text] : block.invalid) {
-      if (index < first) first = index, lowest = &text;
-    }
+  if (first_only && invalid > 0) {
+    Py_DECREF(list);
+    list = nullptr;
   }
-  if (lowest != nullptr) reason = *lowest;
-  const std::string* reason_or_null = lowest != nullptr ? &reason : nullptr;
-  if (first_only && invalid > 0) return text_list_result(nullptr, invalid, first, reason_or_null);
-
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
-  if (list == nullptr) return nullptr;
-  std::size_t i = 0;
-  for (Block& block : blocks) {
-    std::size_t start = 0;
-    for (std::size_t j = 0; j < block.outcomes.size(); ++j, ++i) {
-      PyObject* item;
-      if (block.outcomes[j] == Outcome::Written) {
-        item = new_str(block.sink.data() + start, block.ends[j] - start);
-        if (item == nullptr) {
-          Py_DECREF(list);
-          return nullptr;
-        }
-      } else {
-        item = Py_None;
-        Py_INCREF(item);
-      }
-      PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
-      start = block.ends[j];
-    }
-    block = Block();  // released as soon as it is converted
-  }
-  return text_list_result(list, invalid, first, reason_or_null);
+  return text_list_result(list, invalid, first, invalid > 0 ? &reason : nullptr);
 }
 
 }  // namespace quillmere::tools

@@ -32,19 +32,9 @@ if TYPE_CHECKING:
 
 __all__ = ["PartitionInvalidGeometryError", "local_cluster", "smooth_simplify"]
 
-Kind = Literal["wkt", "geojson"]
-OnInvalid = Literal["raise", "warn", "ignore"]
 
 _KINDS = ("wkt", "geojson")
 _ON_INVALID = ("raise", "warn", "ignore")
-
-
-class _Unset:
-    def __repr__(self) -> str:
-        return "<unset>"
-
-
-_UNSET: Any = _Unset()
 
 
 def _require(module: str) -> Any:
@@ -110,8 +100,8 @@ def smooth_simplify(
     iterations: int,
     tolerance: float,
     *,
-    kind: Kind | None = None,
-    on_invalid: OnInvalid = _UNSET,
+    kind: Literal["wkt", "geojson"] | None = None,
+    on_invalid: Literal["raise", "warn", "ignore"] | None = None,
     keep_collapsed: bool = False,
 ) -> Any:
     """Smooths and simplifies the polygons of a Dask collection, lazily.
@@ -142,13 +132,14 @@ def smooth_simplify(
         value would mean computing data before the graph is built. A text of
         the other kind in the same partition is then invalid.
     on_invalid
-        Texts only: ``"raise"`` (default), ``"warn"`` or ``"ignore"``, as in
-        the in-memory text functions, an invalid text giving a missing value
-        in the last two. With ``"raise"`` the first invalid text that a task
-        meets raises :class:`PartitionInvalidGeometryError` on the client, with
-        its partition, its position in the partition and, for a Series, its
-        index label. With ``"warn"`` the ``RuntimeWarning`` (one per partition
-        with invalid texts) is emitted where the partition runs: on a
+        Texts only: ``"raise"`` (the default, also when ``None``), ``"warn"``
+        or ``"ignore"``, as in the in-memory text functions, an invalid text
+        giving a missing value in the last two. With ``"raise"`` the first
+        invalid text that a task meets raises
+        :class:`PartitionInvalidGeometryError` on the client, with its
+        partition, its position in the partition and, for a Series, its index
+        label. With ``"warn"`` the ``RuntimeWarning`` (one per partition with
+        invalid texts) is emitted where the partition runs: on a
         ``distributed`` cluster that is the worker's log.
     keep_collapsed
         As in the in-memory functions.
@@ -166,19 +157,19 @@ def smooth_simplify(
     keep = bool(keep_collapsed)
     if kind is not None and kind not in _KINDS:
         raise ValueError(f"kind must be 'wkt', 'geojson' or None, not {kind!r}")
-    if on_invalid is not _UNSET and on_invalid not in _ON_INVALID:
+    if on_invalid is not None and on_invalid not in _ON_INVALID:
         raise ValueError(f"on_invalid must be 'raise', 'warn' or 'ignore', not {on_invalid!r}")
 
     _require("dask")
     dask_geopandas = sys.modules.get("dask_geopandas")
     if dask_geopandas is not None and isinstance(obj, (dask_geopandas.GeoSeries, dask_geopandas.GeoDataFrame)):
         for name, value in (("kind", kind), ("on_invalid", on_invalid)):
-            if value is not None and value is not _UNSET:
+            if value is not None:
                 raise TypeError(f"{name} applies to texts, not to the geometries of a dask-geopandas collection")
         function = _geoseries_partition if isinstance(obj, dask_geopandas.GeoSeries) else _geodataframe_partition
         return obj.map_partitions(function, count, tol, keep, meta=obj._meta)
 
-    policy: OnInvalid = "raise" if on_invalid is _UNSET else on_invalid
+    policy: Literal["raise", "warn", "ignore"] = "raise" if on_invalid is None else on_invalid
     dask_dataframe = sys.modules.get("dask.dataframe")
     if dask_dataframe is not None and isinstance(obj, dask_dataframe.Series):
         dtype = obj._meta.dtype
@@ -221,10 +212,10 @@ def _geodataframe_partition(part: Any, iterations: int, tolerance: float, keep: 
 
 def _series_partition(
     part: Any,
-    kind: Kind | None,
+    kind: Literal["wkt", "geojson"] | None,
     iterations: int,
     tolerance: float,
-    on_invalid: OnInvalid,
+    on_invalid: Literal["raise", "warn", "ignore"],
     keep: bool,
     partition_info: dict[str, Any] | None = None,
 ) -> Any:
@@ -238,17 +229,17 @@ def _series_partition(
 def _bag_partition(
     part: Any,
     number: Any,
-    kind: Kind | None,
+    kind: Literal["wkt", "geojson"] | None,
     iterations: int,
     tolerance: float,
-    on_invalid: OnInvalid,
+    on_invalid: Literal["raise", "warn", "ignore"],
     keep: bool,
 ) -> list[str | None]:
     (partition,) = list(number)
     return _texts(list(part), kind, iterations, tolerance, on_invalid, keep, partition, None)
 
 
-def _detect(texts: list[Any]) -> Kind:
+def _detect(texts: list[Any]) -> Literal["wkt", "geojson"]:
     for text in texts:
         if isinstance(text, str):
             return "geojson" if text.lstrip().startswith("{") else "wkt"
@@ -259,10 +250,10 @@ def _detect(texts: list[Any]) -> Kind:
 
 def _texts(
     texts: list[Any],
-    kind: Kind | None,
+    kind: Literal["wkt", "geojson"] | None,
     iterations: int,
     tolerance: float,
-    on_invalid: OnInvalid,
+    on_invalid: Literal["raise", "warn", "ignore"],
     keep: bool,
     partition: int,
     labels: Any,
