@@ -38,7 +38,9 @@ import argparse
 import os
 import sys
 import time
-from typing import Any, Iterator
+from typing import Any, Iterator, Literal, cast
+
+OnInvalid = Literal["raise", "warn", "ignore"]
 
 
 def smooth_batches(
@@ -47,7 +49,7 @@ def smooth_batches(
     kind: str,
     iterations: int,
     tolerance: float,
-    on_invalid: str,
+    on_invalid: OnInvalid,
     keep_collapsed: bool,
 ) -> Iterator[Any]:
     """The mapInArrow function: each pyarrow.RecordBatch with ``column`` replaced."""
@@ -111,7 +113,7 @@ def main(argv: list[str] | None = None) -> None:
         start = time.perf_counter()
         frame = spark.read.parquet(args.input)
         column, kind, iterations, tolerance = args.column, args.kind, args.iterations, args.tolerance
-        on_invalid, keep = args.on_invalid, args.keep_collapsed
+        on_invalid, keep = cast(OnInvalid, args.on_invalid), args.keep_collapsed
 
         def job(batches: Iterator[Any]) -> Iterator[Any]:
             return smooth_batches(batches, column, kind, iterations, tolerance, on_invalid, keep)
