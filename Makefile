@@ -125,3 +125,17 @@ fuzz:
 
 clean:
 	rm -rf build
+
+# The PySpark job of examples/ in local[2] mode on generated data, compared
+# with the single-process result (examples/spark_check.py). Not part of
+# `make test`: it installs pyspark (about 450 MB) and this package in
+# build/spark-venv, and Java 17 from Debian when no Java 17+ is found.
+SPARK_VENV ?= build/spark-venv
+.PHONY: test-spark
+test-spark:
+	java -version 2>&1 | grep -Eq 'version "(1[7-9]|[2-9][0-9])' || \
+	  { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq openjdk-17-jre-headless; }
+	test -x $(SPARK_VENV)/bin/python || $(PYTHON) -m venv $(SPARK_VENV)
+	$(SPARK_VENV)/bin/python -m pip install -q pyspark pyarrow "pandas<3" numpy shapely
+	$(SPARK_VENV)/bin/python -m pip install -q .
+	$(SPARK_VENV)/bin/python examples/spark_check.py
