@@ -102,6 +102,16 @@ def command_line() -> int:
     return status
 
 
+def dask_partitions() -> tuple[int, int]:
+    # Dask itself is an optional extra: only the error type and the cluster
+    # helper are used here (tests/test_dask_cluster.py starts real clusters).
+    from quillmere_tools.dask import PartitionInvalidGeometryError, local_cluster
+
+    error = PartitionInvalidGeometryError(2, 5, "bad ring", label=105)
+    assert isinstance(error, quillmere_tools.InvalidGeometryError) and callable(local_cluster)
+    return error.partition, error.index
+
+
 def main() -> None:
     assert wkts()[0].startswith("POLYGON((")
     assert feature_collection().endswith('"type":"FeatureCollection"}')
@@ -112,6 +122,7 @@ def main() -> None:
     assert '"properties":{}' in smooth_simplify_geojson()
     assert smooth_simplify_geojsons()[2] is None
     assert command_line() == 0
+    assert dask_partitions() == (2, 5)
 
 
 if __name__ == "__main__":
