@@ -105,10 +105,10 @@ def command_line() -> int:
 def dask_partitions() -> tuple[int, int]:
     # Dask itself is an optional extra: only the error type and the cluster
     # helper are used here (tests/test_dask_cluster.py starts real clusters).
-    from quillmere_tools.dask import PartitionInvalidGeometryError, local_cluster
+    import quillmere_tools.dask
 
-    error = PartitionInvalidGeometryError(2, 5, "bad ring", label=105)
-    assert isinstance(error, quillmere_tools.InvalidGeometryError) and callable(local_cluster)
+    error = quillmere_tools.dask.PartitionInvalidGeometryError(2, 5, "bad ring", label=105)
+    assert isinstance(error, quillmere_tools.InvalidGeometryError) and callable(quillmere_tools.dask.local_cluster)
     return error.partition, error.index
 
 
