@@ -94,6 +94,10 @@ def smooth_simplify(
     geometries: "npt.NDArray[np.object_]", iterations: int, tolerance: float, *, keep_collapsed: bool = False
 ) -> "npt.NDArray[np.object_]": ...
 @overload
+def smooth_simplify(
+    geometries: Sequence[G], iterations: int, tolerance: float, *, keep_collapsed: bool = False
+) -> list[G]: ...
+@overload
 def smooth_simplify(geometries: G, iterations: int, tolerance: float, *, keep_collapsed: bool = False) -> G: ...
 def smooth_simplify(geometries: Any, iterations: int, tolerance: float, *, keep_collapsed: bool = False) -> Any:
     """Smooths and simplifies the Polygons and MultiPolygons among shapely geometries.
