@@ -1,5 +1,5 @@
-// POLYGON and MULTIPOLYGON texts: read by the grammar and number reading of
-// Part 3.1 with quillmere's messages, written in the fixed layout of Part 3.2
+// POLYGON and MULTIPOLYGON texts: read by the WKT reader's grammar and number
+// reading with quillmere's messages, written in the writer's fixed layout
 // (MULTIPOLYGON(((x y,...),(...)),((...))), MULTIPOLYGON EMPTY).
 #pragma once
 

@@ -15,11 +15,11 @@ def load_native() -> None:
     name = "quillmere_tools._native"
     if name in sys.modules:
         return
-    spec = importlib.util.find_spec("quillmere")
-    if spec is None or spec.origin is None:
+    found = importlib.util.find_spec("quillmere")
+    if found is None or found.origin is None:
         raise ImportError("quillmere_tools needs the quillmere extension module, which is not installed")
-    loader = importlib.machinery.ExtensionFileLoader(name, spec.origin)
-    native_spec = importlib.util.spec_from_file_location(name, spec.origin, loader=loader)
+    loader = importlib.machinery.ExtensionFileLoader(name, found.origin)
+    native_spec = importlib.util.spec_from_file_location(name, found.origin, loader=loader)
     assert native_spec is not None
     module = importlib.util.module_from_spec(native_spec)
     sys.modules[name] = module
