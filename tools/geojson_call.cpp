@@ -36,27 +36,16 @@ struct GeoJsonProcess {
 }  // namespace
 
 PyObject* smooth_simplify_geojsons(PyObject*, PyObject* args) {
-  const char* name = nullptr;
-  PyObject *texts, *iterations_object;
-  double tolerance = 0.0;
-  int keep_collapsed = 0;
-  int first_only = 0;
-  if (!PyArg_ParseTuple(args, "sO!Odpp", &name, &PyTuple_Type, &texts, &iterations_object, &tolerance,
-                        &keep_collapsed, &first_only)) {
-    return nullptr;
-  }
-  std::uint64_t iterations = 0;
-  if (!read_iterations(iterations_object, iterations)) return nullptr;
-  TextInputs inputs;
-  if (!inputs.read(texts, name)) return nullptr;
-  Smoothing smoothing{iterations, tolerance};
+  TextListArguments arguments;
+  if (!arguments.parse(args)) return nullptr;
+  Smoothing smoothing{arguments.iterations, arguments.tolerance};
   GeoJsonProcess process;
   process.options.transform = &Smoothing::transform;
   process.options.context = &smoothing;
-  process.options.keep_collapsed = keep_collapsed != 0;
+  process.options.keep_collapsed = arguments.keep_collapsed;
   std::atomic<bool> cancelled{false};
   process.options.cancelled = &cancelled;
-  return run_text_list<std::string>(inputs, first_only != 0, process, cancelled);
+  return run_text_list<std::string>(arguments.inputs, arguments.first_only, process, cancelled);
 }
 
 }  // namespace quillmere::tools

@@ -47,6 +47,29 @@ class TextInputs {
   PyObject* tuple_ = nullptr;
 };
 
+// The arguments of both text-list functions: (name, texts tuple, iterations,
+// tolerance, keep_collapsed, first_only). False with the exception set.
+struct TextListArguments {
+  TextInputs inputs;
+  std::uint64_t iterations = 0;
+  double tolerance = 0.0;
+  bool keep_collapsed = false;
+  bool first_only = false;
+
+  bool parse(PyObject* args) {
+    const char* name = nullptr;
+    PyObject *texts, *iterations_object;
+    int keep = 0, first = 0;
+    if (!PyArg_ParseTuple(args, "sO!Odpp", &name, &PyTuple_Type, &texts, &iterations_object, &tolerance, &keep,
+                          &first)) {
+      return false;
+    }
+    keep_collapsed = keep != 0;
+    first_only = first != 0;
+    return read_iterations(iterations_object, iterations) && inputs.read(texts, name);
+  }
+};
+
 enum class Outcome : std::uint8_t { Written, Missing, Invalid, Skipped };
 
 // Index of the first invalid input; lowered concurrently.

@@ -44,22 +44,11 @@ struct WktProcess {
 }  // namespace
 
 PyObject* smooth_simplify_wkts(PyObject*, PyObject* args) {
-  const char* name = nullptr;
-  PyObject *texts, *iterations_object;
-  double tolerance = 0.0;
-  int keep_collapsed = 0;
-  int first_only = 0;
-  if (!PyArg_ParseTuple(args, "sO!Odpp", &name, &PyTuple_Type, &texts, &iterations_object, &tolerance,
-                        &keep_collapsed, &first_only)) {
-    return nullptr;
-  }
-  std::uint64_t iterations = 0;
-  if (!read_iterations(iterations_object, iterations)) return nullptr;
-  TextInputs inputs;
-  if (!inputs.read(texts, name)) return nullptr;
-  WktProcess process{iterations, tolerance, keep_collapsed != 0};
+  TextListArguments arguments;
+  if (!arguments.parse(args)) return nullptr;
+  WktProcess process{arguments.iterations, arguments.tolerance, arguments.keep_collapsed};
   std::atomic<bool> cancelled{false};
-  return run_text_list<wkt::TextSink>(inputs, first_only != 0, process, cancelled);
+  return run_text_list<wkt::TextSink>(arguments.inputs, arguments.first_only, process, cancelled);
 }
 
 }  // namespace quillmere::tools
