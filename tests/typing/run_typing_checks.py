@@ -51,9 +51,9 @@ def public_names() -> dict[str, set[str]]:
     found: dict[str, set[str]] = {}
     quillmere = importlib.import_module("quillmere")
     found["quillmere"] = set(quillmere.__all__)
-    found = importlib.util.find_spec("quillmere_tools")
-    assert found is not None and found.submodule_search_locations, "quillmere_tools is not installed"
-    package = Path(list(found.submodule_search_locations)[0])
+    located = importlib.util.find_spec("quillmere_tools")
+    assert located is not None and located.submodule_search_locations, "quillmere_tools is not installed"
+    package = Path(list(located.submodule_search_locations)[0])
     surfaces: dict[tuple[str, ...], list[str]] = {}
     for path in sorted(package.rglob("*.py")):
         parts = path.relative_to(package).with_suffix("").parts
