@@ -9,8 +9,8 @@
 
 namespace quillmere::python {
 
-// Owns every new reference that argument conversion creates (notably the UTF-8
-// bytes objects behind the text views) and releases them when the call ends,
+// Owns every new reference that argument conversion creates (the strs and
+// UTF-8 bytes objects behind the text views) and releases them when the call ends,
 // so the views stay valid while worker threads read them.
 class CallTemporaries {
  public:
