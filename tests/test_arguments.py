@@ -1,5 +1,6 @@
 """Binding of positional and keyword arguments and conversion of their values."""
 import math
+import sys
 
 import pytest
 
@@ -213,3 +214,35 @@ def test_conversion_errors_win_over_texts_read_meanwhile():
         WKTS(texts, 0, 0.0)
     assert type(info.value).__name__ == "PanicException"
     assert str(info.value) == 'Unable to parse Polygon from WKT: "Invalid type encountered"'
+
+
+class LyingStr(str):
+    def isascii(self):  # must not be consulted: only the characters count
+        raise AssertionError("called")
+
+
+@pytest.mark.parametrize("make", [str, LyingStr])
+def test_texts_read_without_leaving_utf8_copies(make):
+    ascii_text = make("POLYGON((0 0,1 0,1 1,0 0))")
+    wide_text = make("POLYGON((0 0,1 0,1 1,0 0)) é")  # nothing after the geometry is read
+    sizes = [sys.getsizeof(t) for t in (ascii_text, wide_text)]
+    result = WKTS([ascii_text, wide_text], 0, 0.0)
+    assert result == ["POLYGON((0 0,1 0,1 1,0 0))"] * 2
+    # A cached UTF-8 form would make the non-ASCII object larger for good.
+    assert [sys.getsizeof(t) for t in (ascii_text, wide_text)] == sizes
+
+
+class FreshTexts:
+    """A sequence that makes a new str for every item it hands out."""
+
+    def __len__(self):
+        return 3000
+
+    def __getitem__(self, i):
+        if i >= len(self):
+            raise IndexError(i)
+        return "".join(["POLYGON((0 0,", str(i), " 0,1 1,0 0))"])
+
+
+def test_texts_made_by_the_sequence_stay_readable():
+    assert WKTS(FreshTexts(), 0, 0.0) == [f"POLYGON((0 0,{i} 0,1 1,0 0))" for i in range(3000)]
