@@ -7,48 +7,22 @@
 
 #include "geojson.hpp"
 #include "numtext/numtext.hpp"
-#include "pow10.hpp"
+#include "numtext/short_form.hpp"
 
 namespace quillmere::json {
 
 namespace {
 
-// The shortest digits of a positive double that has a round-tripping decimal
-// form of at most 15 significant digits, found without the general algorithm.
-// Let j be such that a * 10^j lies just under 10^15 and s the nearest integer
-// to that product. While the product is below 2^50 its rounding error is under
-// 1/16, so any round-tripping decimal with at most j fraction digits shows up
-// as s (scaled), and s / 10^j == a (both operands exact, division correctly
-// rounded) says whether it round-trips. Distinct decimals of at most 15
-// significant digits never share a double, so the one found, with trailing
-// zeros stripped, is the unique shortest form, which is also what to_chars
-// gives. Anything else (16 or 17 digits, tiny or huge values) returns false.
+// The shortest digits of a magnitude that round-trips with at most 15
+// significant digits, from the short form the WKT writer uses too.
 bool shortest_digits_fast(double a, char* digits, int& digit_count, int& exponent) {
-  if (!(a >= 1e-7 && a < 1e15)) return false;
-  int m = 1;  // about the number of integer digits; an error of one is harmless
-  if (a >= 1.0) {
-    while (m < 15 && a >= kPow10[m]) ++m;
-  } else {
-    m = 0;
-    while (m > -7 && a * kPow10[1 - m] < 1.0) --m;
-  }
-  int j = 15 - m;
-  if (j < 0 || j > 22) return false;
-  const double p = a * kPow10[j];
-  if (!(p < 1125899906842624.0)) return false;  // 2^50
-  std::uint64_t s = static_cast<std::uint64_t>(p + 0.5);
-  if (s == 0) return false;
-  const double back = static_cast<double>(s) / kPow10[j];
-  if (back != a) return false;
-  while (s % 10 == 0) {
-    s /= 10;
-    --j;
-  }
-  char* end = std::to_chars(digits, digits + 20, s).ptr;
-  const int n = static_cast<int>(end - digits);
-  if (n > 15) return false;
-  digit_count = n;
-  exponent = n - 1 - j;
+  digit_text::ShortForm form;
+  if (!digit_text::short_form(a, form)) return false;
+  const digit_text::ShortDigits text = digit_text::short_digits(form.sixteen);
+  std::memcpy(digits, &text.first, 8);
+  std::memcpy(digits + 8, &text.second, 8);
+  digit_count = text.count;
+  exponent = 14 - form.p;  // 10^14 <= m < 10^15 and a = m / 10^p
   return true;
 }
 
