@@ -99,6 +99,9 @@ struct StretchEstimates {
 template <class CoordAt>
 void estimate_stretch(const CoordAt& coord_at, std::size_t lo, std::size_t first, std::size_t hi,
                       StretchEstimates& out) {
+  // Worked on in locals: `out` is seen by the lanes' out-of-line code, so
+  // its fields would otherwise go through memory on every point.
+  StretchEstimates local = out;
   const Coord s = coord_at(lo);
   const Coord e = coord_at(hi);
   if (s == e) {
@@ -106,31 +109,36 @@ void estimate_stretch(const CoordAt& coord_at, std::size_t lo, std::size_t first
       const Coord p = coord_at(i);
       const double u = p.x - s.x;
       const double v = p.y - s.y;
-      out.take(i, u * u + v * v);
+      local.take(i, u * u + v * v);
     }
+    out = local;
     return;
   }
   const double dx = e.x - s.x;
   const double dy = e.y - s.y;
   const double l2 = dx * dx + dy * dy;
   const double inner = l2 * (1.0 - 0x1p-30);
-  out.scale = l2;
+  local.scale = l2;
+  bool near_an_end = false;
   for (std::size_t i = first; i < hi; ++i) {
     const Coord p = coord_at(i);
     const double ax = p.x - s.x;
     const double ay = p.y - s.y;
     const double n = ax * dx + ay * dy;
-    if (n > 0.0 && n < inner) {
-      const double cross = ax * dy - ay * dx;
-      out.take(i, cross * cross);
-    } else {
-      // Beyond an end the nearer end is the one the foot passed.
-      out.near_an_end |= n > 0.0 && n < l2;
-      const double bx = p.x - e.x;
-      const double by = p.y - e.y;
-      out.take(i, std::min(ax * ax + ay * ay, bx * bx + by * by) * l2);
-    }
+    // Both cases computed and one chosen: which applies follows no pattern.
+    const bool forward = n > 0.0;
+    const bool inside = forward & (n < inner);
+    // Beyond an end the nearer end is the one the foot passed.
+    near_an_end |= forward & (n < l2) & !inside;
+    const double cross = ax * dy - ay * dx;
+    const double bx = p.x - e.x;
+    const double by = p.y - e.y;
+    const double to_start = ax * ax + ay * ay;
+    const double to_end = bx * bx + by * by;
+    local.take(i, inside ? cross * cross : std::min(to_start, to_end) * l2);
   }
+  local.near_an_end |= near_an_end;
+  out = local;
 }
 
 // The same over contiguous points, several lanes at a time for the bulk of
