@@ -38,10 +38,23 @@ char* write_number_text(double value, char* out) noexcept {
     std::memcpy(out, "0.0", 3);
     return out + 3;
   }
+  const double magnitude = std::fabs(value);
+  digit_text::ShortForm form;
+  if (magnitude >= 1e-5 && magnitude < 1e8 && digit_text::short_form(magnitude, form)) {
+    // Plain notation, laid out as the WKT writer does; whole numbers get ".0".
+    const digit_text::ShortDigits text = digit_text::short_digits(form.sixteen);
+    out = digit_text::lay_out(out, text, form.p);
+    const int before_point = 15 - form.p;
+    if (before_point > 0 && text.count <= before_point) {
+      std::memcpy(out, ".0", 2);
+      out += 2;
+    }
+    return out;
+  }
   char digits[24];
   int n = 0;
   int e = 0;  // scientific exponent: 10^e <= |value| < 10^(e+1)
-  if (!shortest_digits_fast(std::fabs(value), digits, n, e)) n = shortest_digits(std::fabs(value), digits, e);
+  if (!shortest_digits_fast(magnitude, digits, n, e)) n = shortest_digits(magnitude, digits, e);
   const int m = e + 1;  // 10^(m-1) <= |value| < 10^m
   const int k = m - n;  // value = digits * 10^k
 

@@ -13,42 +13,7 @@ using digit_text::short_form;
 using digit_text::ShortForm;
 using digit_text::short_digits;
 using digit_text::ShortDigits;
-
-inline void store8(char* out, std::uint64_t bytes) noexcept { std::memcpy(out, &bytes, sizeof bytes); }
-
-// The digits of a short form laid out positionally at `o`; returns the end.
-// Every store is a whole 8-byte word: `o` has room for max_number_text.
-inline char* lay_out(char* o, const ShortDigits& digits, int p) noexcept {
-  const std::uint64_t first = digits.first;
-  const std::uint64_t second = digits.second;
-  const int k = digits.count;
-  const int e = 15 - p;  // digits before the point: -6 <= e <= 8
-  if (e <= 0) {
-    // "0." and up to six zeros, then the digits.
-    std::memcpy(o, "0.000000", 8);
-    o += 2 - e;
-    store8(o, first);
-    store8(o + 8, second);
-    return o + k;
-  }
-  if (k <= e) {
-    // A whole number: the zeros of the 16 characters fill the integer part.
-    store8(o, first);
-    return o + e;
-  }
-  // The point goes in after character e (1 <= e <= 8, k > e so e < 16): the
-  // first word's characters from e on move one place up.
-  const std::uint64_t kept = ~0ULL >> (64 - 8 * e);
-  if (e < 8) {
-    store8(o, (first & kept) | (static_cast<std::uint64_t>('.') << (8 * e)) | ((first & ~kept) << 8));
-    o[8] = static_cast<char>(first >> 56);
-  } else {
-    store8(o, first);
-    o[8] = '.';
-  }
-  store8(o + 9, second);
-  return o + k + 1;
-}
+using digit_text::lay_out;
 
 // Whether the value is finite and nonzero with a short form.
 inline bool short_value(double value, ShortForm& form) noexcept {
