@@ -331,22 +331,55 @@ class PolygonScan {
     return true;
   }
 
-  // Coordinates up to and including the ring's ")". Collected in a scratch
-  // list kept by the thread, then copied once into a ring of exactly the
-  // right size, with room for the closing point.
+  // Coordinates up to and including the ring's ")". Collected first on the
+  // stack and, past that, in a scratch list kept by the thread, then copied
+  // once into a ring of exactly the right size, with room for the closing
+  // point.
   bool read_ring(std::vector<quillmere::Coord>& out) {
-    thread_local std::vector<quillmere::Coord> scratch;
-    scratch.clear();
+    constexpr std::size_t on_stack = 64;
+    Pair first[on_stack];  // not zeroed: only what is read is used
+    std::size_t count = 0;
     for (;;) {
       quillmere::Coord c;
-      skip_whitespace();
-      if (!number(c.x)) return false;
-      skip_whitespace();
-      if (!number(c.y)) return false;
-      scratch.push_back(c);
-      skip_whitespace();
+      if (!coordinate(c)) return false;
+      if (count == on_stack) return read_long_ring(first, c, out);
+      first[count++] = {c.x, c.y};
       if (take(')')) break;
       if (!take(',')) return false;
+    }
+    out.reserve(count + 1);
+    for (std::size_t i = 0; i < count; ++i) out.push_back({first[i].x, first[i].y});
+    return true;
+  }
+
+  // A coordinate without default values, for uninitialized storage.
+  struct Pair {
+    double x;
+    double y;
+  };
+
+  // One coordinate and the whitespace after it.
+  bool coordinate(quillmere::Coord& c) {
+    skip_whitespace();
+    if (!number(c.x)) return false;
+    skip_whitespace();
+    if (!number(c.y)) return false;
+    skip_whitespace();
+    return true;
+  }
+
+  // The rest of a ring whose first coordinates filled the stack buffer;
+  // `next` has been read but not its separator.
+  template <std::size_t on_stack>
+  bool read_long_ring(const Pair (&first)[on_stack], quillmere::Coord next, std::vector<quillmere::Coord>& out) {
+    thread_local std::vector<quillmere::Coord> scratch;
+    scratch.clear();
+    for (const Pair& pair : first) scratch.push_back({pair.x, pair.y});
+    for (quillmere::Coord c = next;;) {
+      scratch.push_back(c);
+      if (take(')')) break;
+      if (!take(',')) return false;
+      if (!coordinate(c)) return false;
     }
     out.reserve(scratch.size() + 1);
     out.assign(scratch.begin(), scratch.end());
