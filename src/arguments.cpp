@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "ascii_str.hpp"
+
 namespace quillmere::python {
 
 namespace {
@@ -84,40 +86,13 @@ bool fail(const char* name) {
   return false;
 }
 
-// Whether a str holds only ASCII characters: str.isascii reads a flag of the
-// object, which the limited API does not expose directly. The method of str
-// itself is called, so a subclass cannot answer for it. Without an answer
-// the text is taken as non-ASCII, which is only slower.
-bool is_ascii(PyObject* text) {
-  static PyObject* const method = [] {
-    PyObject* found = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii");
-    if (found == nullptr) PyErr_Clear();
-    return found;
-  }();
-  if (method == nullptr) return false;
-  PyObject* answer = PyObject_CallFunctionObjArgs(method, text, nullptr);
-  if (answer == nullptr) {
-    PyErr_Clear();
-    return false;
-  }
-  const bool ascii = answer == Py_True;
-  Py_DECREF(answer);
-  return ascii;
-}
-
-// UTF-8 bytes of a str, kept alive by the call; the view points into them.
-// An ASCII str is its own UTF-8: the interpreter hands out a view of its
-// characters without copying or caching anything. Any other str is encoded
-// into a bytes copy, so that the caller's objects do not keep a cached
-// UTF-8 form (and lone surrogates raise as before).
+// UTF-8 bytes of a str, kept alive by the call; the view points into them:
+// an ASCII str's own characters, else an encoded bytes copy (lone
+// surrogates raise as before).
 bool encode_utf8(PyObject* text, CallTemporaries& temporaries, std::string_view& out) {
-  if (is_ascii(text)) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(text, &size);
-    if (data == nullptr) return false;
+  if (ascii_view(text, out)) {
     Py_INCREF(text);  // a sequence may hand out objects that it does not keep
     temporaries.keep(text);
-    out = std::string_view(data, static_cast<std::size_t>(size));
     return true;
   }
   PyObject* bytes = PyUnicode_AsUTF8String(text);

@@ -5,6 +5,7 @@ import json
 import math
 import pickle
 import random
+import sys
 import warnings
 from pathlib import Path
 
@@ -230,6 +231,13 @@ def test_text_without_utf8_form_is_invalid():
         smooth_simplify_wkts(["POLYGON((0 0,1 0,1 1,0 0))", "POLYGON((0 \ud800))"], 0, 0.0)
     assert raised.value.index == 1 and "surrogates not allowed" in raised.value.reason
     assert smooth_simplify_wkts(["POLYGON((0 \ud800))", None], 0, 0.0, on_invalid="ignore") == [None, None]
+
+
+def test_non_ascii_texts_keep_no_utf8_copy():
+    text = "POLYGON((0 0,1 0,1 1,0 0)) é"  # nothing after the geometry is read
+    size = sys.getsizeof(text)
+    assert smooth_simplify_wkts([text], 0, 0.0) == ["POLYGON((0 0,1 0,1 1,0 0))"]
+    assert sys.getsizeof(text) == size
 
 
 def test_any_iterable_of_str():

@@ -1,5 +1,7 @@
 #include "tools/text_list.hpp"
 
+#include "src/ascii_str.hpp"
+
 namespace quillmere::tools {
 
 namespace {
@@ -30,6 +32,8 @@ bool TextInputs::read(PyObject* tuple, const char* name) {
   Py_INCREF(tuple);
   Py_XDECREF(tuple_);
   tuple_ = tuple;
+  for (PyObject* bytes : encoded_) Py_DECREF(bytes);
+  encoded_.clear();
   const Py_ssize_t n = PyTuple_Size(tuple);
   if (n < 0) return false;
   texts.assign(static_cast<std::size_t>(n), std::string_view());
@@ -46,15 +50,22 @@ bool TextInputs::read(PyObject* tuple, const char* name) {
       PyErr_Format(PyExc_TypeError, "%s must hold str or None; item %zd is %s", name, i, type_name(item).c_str());
       return false;
     }
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(item, &size);
-    if (data == nullptr) {
+    if (python::ascii_view(item, texts[index])) continue;
+    PyObject* bytes = PyUnicode_AsUTF8String(item);
+    if (bytes == nullptr) {
       if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return false;
       kinds[index] = Kind::Unencodable;
       unencodable.emplace_back(index, "not valid text: " + take_exception_text());
       continue;
     }
-    texts[index] = std::string_view(data, static_cast<std::size_t>(size));
+    try {
+      encoded_.push_back(bytes);
+    } catch (...) {
+      Py_DECREF(bytes);
+      PyErr_NoMemory();
+      return false;
+    }
+    texts[index] = std::string_view(PyBytes_AsString(bytes), static_cast<std::size_t>(PyBytes_Size(bytes)));
   }
   return true;
 }

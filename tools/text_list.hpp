@@ -21,8 +21,8 @@
 namespace quillmere::tools {
 
 // The items of a tuple: views of each str's UTF-8 form (for an ASCII str its
-// own storage, for others the UTF-8 form the str keeps), valid while the
-// tuple lives.
+// own storage, for others an encoded copy held here, so that the caller's
+// objects keep no cached UTF-8 form), valid while this object lives.
 class TextInputs {
  public:
   enum class Kind : std::uint8_t { Text, Missing, Unencodable };
@@ -30,7 +30,10 @@ class TextInputs {
   TextInputs() = default;
   TextInputs(const TextInputs&) = delete;
   TextInputs& operator=(const TextInputs&) = delete;
-  ~TextInputs() { Py_XDECREF(tuple_); }
+  ~TextInputs() {
+    for (PyObject* bytes : encoded_) Py_DECREF(bytes);
+    Py_XDECREF(tuple_);
+  }
 
   // Every item must be str or None (TypeError naming `name` and the
   // position otherwise). A str without a UTF-8 form (a lone surrogate) is an
@@ -45,6 +48,7 @@ class TextInputs {
 
  private:
   PyObject* tuple_ = nullptr;
+  std::vector<PyObject*> encoded_;  // the UTF-8 copies of non-ASCII items
 };
 
 // The arguments of both text-list functions: (name, texts tuple, iterations,
