@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -282,6 +283,10 @@ struct ParseOptions {
   std::vector<ArraySpan>* member_array_spans = nullptr;
   // When set, looked at now and then; once true, from_str throws Cancelled.
   const std::atomic<bool>* cancelled = nullptr;
+  // Arrays and objects already open around the text, when it is one value
+  // cut out of a larger document: they count against the nesting limit, so
+  // that the text nests too deeply exactly when it would in its document.
+  int enclosing_depth = 0;
 };
 
 // from_str with the options above; the same document or error.
@@ -358,6 +363,12 @@ struct GeoJson {
 
 std::variant<GeoJson, Error> from_str(std::string_view text);
 
+// The checks that from_str makes on one element of a FeatureCollection's
+// "features" array, with the same errors; the element's polygon payloads are
+// appended to `polygon_payloads` in document order.
+std::optional<Error> decode_feature_of_collection(const json::Value& element,
+                                                  std::vector<json::Value>& polygon_payloads);
+
 // A Polygon or a MultiPolygon geometry and its checked "coordinates" value.
 struct PolygonalGeometry {
   bool multi = false;
@@ -378,5 +389,30 @@ Polygon create_geo_polygon(const json::Value& payload);
 
 // Compact FeatureCollection text with one Feature per polygon, in order.
 std::string write_feature_collection(std::span<const Polygon> polygons);
+
+// The same text in pieces, for writing it in parallel: the head, the
+// features' texts separated by ',', and the tail.
+inline constexpr std::string_view kFeatureCollectionHead = R"({"features":[)";
+inline constexpr std::string_view kFeatureCollectionTail = R"(],"type":"FeatureCollection"})";
+// Appends the text of the polygon's Feature.
+void append_feature_text(const Polygon& polygon, std::string& out);
+
+// Where the features of a FeatureCollection text stand, found without
+// parsing them, so that they can be read apart from each other.
+struct FeatureCollectionOutline {
+  // The text with the "features" array emptied: parsed and decoded on its
+  // own, it checks everything outside the features.
+  std::string rest;
+  // [begin, end) of each element of the "features" array, in order.
+  std::vector<std::pair<std::size_t, std::size_t>> features;
+};
+
+// The outline of a text whose top level is one object with a single
+// "features" member (written without escapes) holding an array of objects.
+// Absent for any other text, or when in doubt. Only the separators between
+// the features are checked here: a caller that has parsed `rest` and every
+// feature (as one value inside two open containers) without error knows
+// that the whole text parses, with the same values.
+std::optional<FeatureCollectionOutline> outline_feature_collection(std::string_view text);
 
 }  // namespace quillmere::geojson

@@ -9,8 +9,8 @@ namespace quillmere::geojson {
 
 namespace {
 
-constexpr std::string_view kHead = R"({"features":[)";
-constexpr std::string_view kTail = R"(],"type":"FeatureCollection"})";
+constexpr std::string_view kHead = kFeatureCollectionHead;
+constexpr std::string_view kTail = kFeatureCollectionTail;
 constexpr std::string_view kFeatureHead = R"({"geometry":{"coordinates":[)";
 constexpr std::string_view kFeatureTail = R"(],"type":"Polygon"},"properties":{},"type":"Feature"})";
 // "[x,y]," at its longest.
@@ -64,6 +64,16 @@ void write_ring(const LineString& ring, Output& out) {
     out.position(c);
   }
   out.put(']');
+}
+
+void write_feature(const Polygon& polygon, Output& out) {
+  out.put(kFeatureHead);
+  write_ring(polygon.exterior(), out);
+  for (const LineString& ring : polygon.interiors()) {
+    out.put(',');
+    write_ring(ring, out);
+  }
+  out.put(kFeatureTail);
 }
 
 // Expected text length: the fixed parts exactly, the positions from the
@@ -122,17 +132,17 @@ std::string write_feature_collection(std::span<const Polygon> polygons) {
   for (const Polygon& polygon : polygons) {
     if (!first) out.put(',');
     first = false;
-    out.put(kFeatureHead);
-    write_ring(polygon.exterior(), out);
-    for (const LineString& ring : polygon.interiors()) {
-      out.put(',');
-      write_ring(ring, out);
-    }
-    out.put(kFeatureTail);
+    write_feature(polygon, out);
   }
   out.put(kTail);
   out.flush();
   return text;
+}
+
+void append_feature_text(const Polygon& polygon, std::string& out) {
+  Output output(out);
+  write_feature(polygon, output);
+  output.flush();
 }
 
 }  // namespace quillmere::geojson
