@@ -498,7 +498,12 @@ Error locate(std::string_view text, ErrorCode code, std::size_t end) {
 std::variant<Document, Error> from_str(std::string_view text) { return from_str(text, ParseOptions{}); }
 
 std::variant<Document, Error> from_str(std::string_view text, const ParseOptions& options) {
-  Document document;
+  return from_str(text, options, Arena());
+}
+
+std::variant<Document, Error> from_str(std::string_view text, const ParseOptions& options, Arena&& storage) {
+  storage.reuse();
+  Document document(std::move(storage));
   try {
     Parser parser(text, document.arena(), options);
     document.set_root(parser.parse_document());

@@ -55,7 +55,33 @@ class Output {
   char* w_ = buffer_;
 };
 
-void write_ring(const LineString& ring, Output& out) {
+// Writes straight into a TextBuffer, which has room for a whole position
+// at a time without a staging copy.
+class BufferOutput {
+ public:
+  explicit BufferOutput(TextBuffer& out) : out_(out) {}
+  void put(std::string_view text) { out_.append(text); }
+  void put(char c) {
+    char* w = out_.room(1);
+    *w++ = c;
+    out_.commit(w);
+  }
+  void position(const Coord& c) {
+    char* w = out_.room(kMaxPosition);
+    *w++ = '[';
+    w = json::write_number_text(c.x, w);
+    *w++ = ',';
+    w = json::write_number_text(c.y, w);
+    *w++ = ']';
+    out_.commit(w);
+  }
+
+ private:
+  TextBuffer& out_;
+};
+
+template <class Out>
+void write_ring(const LineString& ring, Out& out) {
   out.put('[');
   bool first = true;
   for (const Coord& c : ring.coords) {
@@ -66,7 +92,8 @@ void write_ring(const LineString& ring, Output& out) {
   out.put(']');
 }
 
-void write_feature(const Polygon& polygon, Output& out) {
+template <class Out>
+void write_feature(const Polygon& polygon, Out& out) {
   out.put(kFeatureHead);
   write_ring(polygon.exterior(), out);
   for (const LineString& ring : polygon.interiors()) {
@@ -139,10 +166,9 @@ std::string write_feature_collection(std::span<const Polygon> polygons) {
   return text;
 }
 
-void append_feature_text(const Polygon& polygon, std::string& out) {
-  Output output(out);
+void append_feature_text(const Polygon& polygon, TextBuffer& out) {
+  BufferOutput output(out);
   write_feature(polygon, output);
-  output.flush();
 }
 
 }  // namespace quillmere::geojson

@@ -26,7 +26,7 @@ constexpr int kFeatureDepth = 2;
 
 struct Block {
   std::size_t index = 0;
-  std::string text;
+  geojson::TextBuffer text;
 };
 
 struct Work {
@@ -49,24 +49,27 @@ struct Work {
   }
 
   // Throws (a Stop, Cancelled, bad_alloc) or returns false on any failure.
-  bool write_block(const Block& block_in, std::string& out, std::vector<json::Value>& payloads) const {
+  bool write_block(const Block& block_in, geojson::TextBuffer& out, std::vector<json::Value>& payloads,
+                   json::Arena& storage) const {
     json::ParseOptions options;
     options.cancelled = &abandoned;
     options.enclosing_depth = kFeatureDepth;
     const std::size_t block = block_in.index;
     for (std::size_t f = block_starts[block]; f < block_starts[block + 1]; ++f) {
       const auto [begin, end] = (*features)[f];
-      std::variant<json::Document, json::Error> parsed = json::from_str(text.substr(begin, end - begin), options);
-      const auto* document = std::get_if<json::Document>(&parsed);
+      std::variant<json::Document, json::Error> parsed =
+          json::from_str(text.substr(begin, end - begin), options, std::move(storage));
+      auto* document = std::get_if<json::Document>(&parsed);
       if (document == nullptr) return false;
       payloads.clear();
       if (geojson::decode_feature_of_collection(document->root(), payloads)) return false;
       for (const json::Value& payload : payloads) {
         const Polygon result =
             smooth_simplify_polygon(geojson::create_geo_polygon(payload), smoothing_iterations, tolerance);
-        if (!out.empty()) out.push_back(',');
+        if (!out.empty()) out.append(",");
         geojson::append_feature_text(result, out);
       }
+      storage = std::move(document->arena());
     }
     return true;
   }
@@ -91,16 +94,14 @@ struct Work {
   static void piece(void* context, std::size_t begin, std::size_t end) noexcept {
     auto& w = *static_cast<Work*>(context);
     std::vector<json::Value> payloads;
+    json::Arena storage;  // the trees of the piece's features, one after the other
     for (std::size_t j = begin; j < end; ++j) {
       if (w.abandoned.load(std::memory_order_relaxed)) return;
       try {
         Block block = w.take_spare();
         block.index = w.order[j];
         block.text.clear();
-        // The text of k = 0 is a little shorter than its input; more passes
-        // make it grow, rarely more than the first doubling.
-        block.text.reserve(w.block_bytes(block.index) + 64);
-        if (!w.write_block(block, block.text, payloads)) {
+        if (!w.write_block(block, block.text, payloads, storage)) {
           w.fail();
           return;
         }
@@ -141,7 +142,7 @@ FcBlocksResult run_blocks(Work& work, FeatureTextSink& sink) {
       taken.swap(work.ready);
     }
     for (const Block& block : taken) {
-      if (!sink.take(block.index, block.text)) {
+      if (!sink.take(block.index, block.text.view())) {
         sink_gave_up = true;
         break;
       }
