@@ -33,7 +33,11 @@ struct Work {
   std::string_view text;
   const std::vector<std::pair<std::size_t, std::size_t>>* features = nullptr;
   std::vector<std::size_t> block_starts;  // first feature of each block, then the feature count
-  std::vector<std::size_t> order;         // blocks by size, largest first, so that the last ones are short
+  // Blocks by size, largest first, taken one at a time by whichever worker
+  // is free: the pool's pieces would split the list by count, leaving the
+  // largest blocks together in one piece.
+  std::vector<std::size_t> order;
+  std::atomic<std::size_t> next{0};
   std::uint64_t smoothing_iterations = 0;
   double tolerance = 0.0;
 
@@ -91,12 +95,15 @@ struct Work {
     return block;
   }
 
-  static void piece(void* context, std::size_t begin, std::size_t end) noexcept {
+  // The piece's own range only says that a worker is there to help.
+  static void piece(void* context, std::size_t, std::size_t) noexcept {
     auto& w = *static_cast<Work*>(context);
     std::vector<json::Value> payloads;
     json::Arena storage;  // the trees of the piece's features, one after the other
-    for (std::size_t j = begin; j < end; ++j) {
+    for (;;) {
       if (w.abandoned.load(std::memory_order_relaxed)) return;
+      const std::size_t j = w.next.fetch_add(1, std::memory_order_relaxed);
+      if (j >= w.order.size()) return;
       try {
         Block block = w.take_spare();
         block.index = w.order[j];
