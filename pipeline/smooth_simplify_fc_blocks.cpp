@@ -18,8 +18,9 @@ namespace quillmere {
 
 namespace {
 
-// Input bytes per block: enough blocks for the pool to balance, few enough
-// that handing them over costs nothing; a larger feature is a block alone.
+// Input bytes per block: enough blocks for the workers to end together, few
+// enough that handing them over costs nothing; a larger feature is a block
+// alone.
 constexpr std::size_t kBlockBytes = 256 * 1024;
 // The top-level object and the "features" array are open around a feature.
 constexpr int kFeatureDepth = 2;
@@ -53,12 +54,11 @@ struct Work {
   }
 
   // Throws (a Stop, Cancelled, bad_alloc) or returns false on any failure.
-  bool write_block(const Block& block_in, geojson::TextBuffer& out, std::vector<json::Value>& payloads,
+  bool write_block(std::size_t block, geojson::TextBuffer& out, std::vector<json::Value>& payloads,
                    json::Arena& storage) const {
     json::ParseOptions options;
     options.cancelled = &abandoned;
     options.enclosing_depth = kFeatureDepth;
-    const std::size_t block = block_in.index;
     for (std::size_t f = block_starts[block]; f < block_starts[block + 1]; ++f) {
       const auto [begin, end] = (*features)[f];
       std::variant<json::Document, json::Error> parsed =
@@ -108,7 +108,7 @@ struct Work {
         Block block = w.take_spare();
         block.index = w.order[j];
         block.text.clear();
-        if (!w.write_block(block, block.text, payloads, storage)) {
+        if (!w.write_block(block.index, block.text, payloads, storage)) {
           w.fail();
           return;
         }
