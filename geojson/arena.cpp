@@ -1,5 +1,8 @@
 #include <algorithm>
 #include <cstring>
+#include <new>
+
+#include <sys/mman.h>
 
 #include "geojson.hpp"
 
@@ -9,12 +12,41 @@ namespace {
 // Chunks grow geometrically up to this size, so that a large document wastes
 // at most one partly used chunk.
 constexpr std::size_t kMaxChunk = 32 * 1024 * 1024;
+
+// Chunks from this size on are mapped from the system.
+constexpr std::size_t kMappedChunk = 1024 * 1024;
 }  // namespace
+
+void Arena::ChunkRelease::operator()(std::byte* chunk) const noexcept {
+  if (size >= kMappedChunk) {
+    munmap(chunk, size);
+  } else {
+    delete[] chunk;
+  }
+}
+
+Arena::Chunk Arena::new_chunk(std::size_t size) {
+  if (size < kMappedChunk) return Chunk(new std::byte[size], ChunkRelease{size});
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  return Chunk(static_cast<std::byte*>(p), ChunkRelease{size});
+}
+
+void Arena::reuse() noexcept {
+  if (chunks_.empty()) return;
+  auto largest = std::max_element(chunks_.begin(), chunks_.end(),
+                                  [](const Chunk& a, const Chunk& b) { return a.get_deleter().size < b.get_deleter().size; });
+  Chunk kept = std::move(*largest);
+  chunks_.clear();
+  cursor_ = kept.get();
+  left_ = kept.get_deleter().size;
+  chunks_.push_back(std::move(kept));
+}
 
 void* Arena::allocate_chunk(std::size_t bytes) {
   std::size_t size = std::max(bytes, next_chunk_);
   // Uninitialised on purpose: large chunks stay untouched until written.
-  chunks_.push_back(std::unique_ptr<std::byte[]>(new std::byte[size]));
+  chunks_.push_back(new_chunk(size));
   next_chunk_ = std::min(next_chunk_ * 2, kMaxChunk);
   std::byte* p = chunks_.back().get();
   cursor_ = p + bytes;

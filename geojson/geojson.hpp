@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -198,11 +199,22 @@ class Arena {
   void expect(std::size_t bytes) noexcept {
     if (chunks_.empty()) next_chunk_ = std::clamp<std::size_t>(bytes, 256, 64 * 1024);
   }
+  // Forgets every value made so far but keeps the largest chunk, already
+  // in memory, for the next document.
+  void reuse() noexcept;
 
  private:
+  // Large chunks are mapped from the system and unmapped when released, so
+  // that their memory goes back at once rather than into some thread's heap.
+  struct ChunkRelease {
+    std::size_t size = 0;
+    void operator()(std::byte* chunk) const noexcept;
+  };
+  using Chunk = std::unique_ptr<std::byte[], ChunkRelease>;
+  static Chunk new_chunk(std::size_t size);
   void* allocate_chunk(std::size_t bytes);
 
-  std::vector<std::unique_ptr<std::byte[]>> chunks_;
+  std::vector<Chunk> chunks_;
   std::byte* cursor_ = nullptr;
   std::size_t left_ = 0;
   std::size_t next_chunk_ = 64 * 1024;
@@ -213,6 +225,8 @@ class Arena {
 // the document.
 class Document {
  public:
+  Document() = default;
+  explicit Document(Arena&& arena) noexcept : arena_(std::move(arena)) {}
   const Value& root() const noexcept { return root_; }
   Arena& arena() noexcept { return arena_; }
   void set_root(Value root) noexcept { root_ = root; }
@@ -282,10 +296,18 @@ struct ParseOptions {
   std::vector<ArraySpan>* member_array_spans = nullptr;
   // When set, looked at now and then; once true, from_str throws Cancelled.
   const std::atomic<bool>* cancelled = nullptr;
+  // Arrays and objects already open around the text, when it is one value
+  // cut out of a larger document: they count against the nesting limit, so
+  // that the text nests too deeply exactly when it would in its document.
+  int enclosing_depth = 0;
 };
 
 // from_str with the options above; the same document or error.
 std::variant<Document, Error> from_str(std::string_view text, const ParseOptions& options);
+// The same, building the document in `storage` (an arena from an earlier
+// document, whose values are then gone), so that a reader of many small
+// documents writes to memory it has already touched.
+std::variant<Document, Error> from_str(std::string_view text, const ParseOptions& options, Arena&& storage);
 
 // ---- Writers and debug forms ---------------------------------------------------
 
@@ -358,6 +380,12 @@ struct GeoJson {
 
 std::variant<GeoJson, Error> from_str(std::string_view text);
 
+// The checks that from_str makes on one element of a FeatureCollection's
+// "features" array, with the same errors; the element's polygon payloads are
+// appended to `polygon_payloads` in document order.
+std::optional<Error> decode_feature_of_collection(const json::Value& element,
+                                                  std::vector<json::Value>& polygon_payloads);
+
 // A Polygon or a MultiPolygon geometry and its checked "coordinates" value.
 struct PolygonalGeometry {
   bool multi = false;
@@ -378,5 +406,67 @@ Polygon create_geo_polygon(const json::Value& payload);
 
 // Compact FeatureCollection text with one Feature per polygon, in order.
 std::string write_feature_collection(std::span<const Polygon> polygons);
+
+// The same text in pieces, for writing it in parallel: the head, the
+// features' texts separated by ',', and the tail.
+inline constexpr std::string_view kFeatureCollectionHead = R"({"features":[)";
+inline constexpr std::string_view kFeatureCollectionTail = R"(],"type":"FeatureCollection"})";
+// A growable text in memory mapped from the system, grown by remapping
+// (without a copy) and unmapped when dropped: written on one thread and
+// dropped on another, it goes straight back to the system instead of into
+// the writing thread's heap.
+class TextBuffer {
+ public:
+  TextBuffer() = default;
+  TextBuffer(TextBuffer&& other) noexcept;
+  TextBuffer& operator=(TextBuffer&& other) noexcept;
+  TextBuffer(const TextBuffer&) = delete;
+  TextBuffer& operator=(const TextBuffer&) = delete;
+  ~TextBuffer();
+
+  // A pointer to at least n writable bytes behind the end.
+  char* room(std::size_t n) {
+    if (capacity_ - size_ < n) grow(n);
+    return data_ + size_;
+  }
+  // Makes the bytes up to `end` (written after room()) part of the text.
+  void commit(const char* end) noexcept { size_ = static_cast<std::size_t>(end - data_); }
+  void append(std::string_view text) {
+    std::memcpy(room(text.size()), text.data(), text.size());
+    size_ += text.size();
+  }
+  // Empties the text, keeping the memory.
+  void clear() noexcept { size_ = 0; }
+  bool empty() const noexcept { return size_ == 0; }
+  std::string_view view() const noexcept { return {data_, size_}; }
+
+ private:
+  void grow(std::size_t n);
+
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// Appends the text of the polygon's Feature.
+void append_feature_text(const Polygon& polygon, TextBuffer& out);
+
+// Where the features of a FeatureCollection text stand, found without
+// parsing them, so that they can be read apart from each other.
+struct FeatureCollectionOutline {
+  // The text with the "features" array emptied: parsed and decoded on its
+  // own, it checks everything outside the features.
+  std::string rest;
+  // [begin, end) of each element of the "features" array, in order.
+  std::vector<std::pair<std::size_t, std::size_t>> features;
+};
+
+// The outline of a text whose top level is one object with a single
+// "features" member (written without escapes) holding an array of objects.
+// Absent for any other text, or when in doubt. Only the separators between
+// the features are checked here: a caller that has parsed `rest` and every
+// feature (as one value inside two open containers) without error knows
+// that the whole text parses, with the same values.
+std::optional<FeatureCollectionOutline> outline_feature_collection(std::string_view text);
 
 }  // namespace quillmere::geojson

@@ -80,10 +80,13 @@ class Decoder {
   void feature_collection(const Value& object) {
     get_bbox(object);
     std::span<const Value> features = expect_owned_array(require(object, "features"));
-    for (const Value& feature : features) {
-      if (!feature.is_object()) fail(Error::Kind::ExpectedObjectValue, feature);
-      this->feature(feature, true);
-    }
+    for (const Value& feature : features) element_of_features(feature);
+  }
+
+  // One element of a collection's "features" array.
+  void element_of_features(const Value& feature) {
+    if (!feature.is_object()) fail(Error::Kind::ExpectedObjectValue, feature);
+    this->feature(feature, true);
   }
 
   void feature(const Value& object, bool take_polygons) {
@@ -191,6 +194,17 @@ std::variant<GeoJson, Error> from_str(std::string_view text) {
   Decoder decoder(result.polygon_payloads);
   if (auto error = decode_root(result.document.root(), decoder, result.kind)) return std::move(*error);
   return result;
+}
+
+std::optional<Error> decode_feature_of_collection(const json::Value& element,
+                                                  std::vector<json::Value>& polygon_payloads) {
+  Decoder decoder(polygon_payloads);
+  try {
+    decoder.element_of_features(element);
+  } catch (Failure& failure) {
+    return std::move(failure.error);
+  }
+  return std::nullopt;
 }
 
 std::optional<Error> check_geojson(const json::Value& root, GeoJsonKind& kind,

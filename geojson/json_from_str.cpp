@@ -50,7 +50,8 @@ class Parser {
         end_(text.data() + text.size()),
         arena_(arena),
         spans_(options.member_array_spans),
-        cancelled_(options.cancelled) {
+        cancelled_(options.cancelled),
+        remaining_depth_(128 - options.enclosing_depth) {
     // A value tree takes about twice its text (16 bytes a value, 32 a member).
     arena.expect(text.size() * 2 + 64);
     // Room for the open containers of a usual document, grown once at most.
@@ -126,7 +127,7 @@ class Parser {
   }
 
   void enter(const char* bracket) {
-    if (--remaining_depth_ == 0) fail_at(bracket, ErrorCode::RecursionLimitExceeded);
+    if (--remaining_depth_ <= 0) fail_at(bracket, ErrorCode::RecursionLimitExceeded);
   }
 
   Value parse_array() {
@@ -474,7 +475,7 @@ class Parser {
   std::vector<ArraySpan>* spans_;
   const std::atomic<bool>* cancelled_;
   std::uint32_t arrays_ = 0;  // arrays ended, for the occasional look at cancelled_
-  int remaining_depth_ = 128;
+  int remaining_depth_;
   std::vector<Value> values_;    // elements of the arrays being read, innermost last
   std::vector<Member> members_;  // members of the objects being read, innermost last
   std::string scratch_;          // the current string with escapes resolved
@@ -497,7 +498,12 @@ Error locate(std::string_view text, ErrorCode code, std::size_t end) {
 std::variant<Document, Error> from_str(std::string_view text) { return from_str(text, ParseOptions{}); }
 
 std::variant<Document, Error> from_str(std::string_view text, const ParseOptions& options) {
-  Document document;
+  return from_str(text, options, Arena());
+}
+
+std::variant<Document, Error> from_str(std::string_view text, const ParseOptions& options, Arena&& storage) {
+  storage.reuse();
+  Document document(std::move(storage));
   try {
     Parser parser(text, document.arena(), options);
     document.set_root(parser.parse_document());

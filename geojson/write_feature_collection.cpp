@@ -9,8 +9,8 @@ namespace quillmere::geojson {
 
 namespace {
 
-constexpr std::string_view kHead = R"({"features":[)";
-constexpr std::string_view kTail = R"(],"type":"FeatureCollection"})";
+constexpr std::string_view kHead = kFeatureCollectionHead;
+constexpr std::string_view kTail = kFeatureCollectionTail;
 constexpr std::string_view kFeatureHead = R"({"geometry":{"coordinates":[)";
 constexpr std::string_view kFeatureTail = R"(],"type":"Polygon"},"properties":{},"type":"Feature"})";
 // "[x,y]," at its longest.
@@ -55,7 +55,33 @@ class Output {
   char* w_ = buffer_;
 };
 
-void write_ring(const LineString& ring, Output& out) {
+// Writes straight into a TextBuffer, which has room for a whole position
+// at a time without a staging copy.
+class BufferOutput {
+ public:
+  explicit BufferOutput(TextBuffer& out) : out_(out) {}
+  void put(std::string_view text) { out_.append(text); }
+  void put(char c) {
+    char* w = out_.room(1);
+    *w++ = c;
+    out_.commit(w);
+  }
+  void position(const Coord& c) {
+    char* w = out_.room(kMaxPosition);
+    *w++ = '[';
+    w = json::write_number_text(c.x, w);
+    *w++ = ',';
+    w = json::write_number_text(c.y, w);
+    *w++ = ']';
+    out_.commit(w);
+  }
+
+ private:
+  TextBuffer& out_;
+};
+
+template <class Out>
+void write_ring(const LineString& ring, Out& out) {
   out.put('[');
   bool first = true;
   for (const Coord& c : ring.coords) {
@@ -64,6 +90,17 @@ void write_ring(const LineString& ring, Output& out) {
     out.position(c);
   }
   out.put(']');
+}
+
+template <class Out>
+void write_feature(const Polygon& polygon, Out& out) {
+  out.put(kFeatureHead);
+  write_ring(polygon.exterior(), out);
+  for (const LineString& ring : polygon.interiors()) {
+    out.put(',');
+    write_ring(ring, out);
+  }
+  out.put(kFeatureTail);
 }
 
 // Expected text length: the fixed parts exactly, the positions from the
@@ -122,17 +159,16 @@ std::string write_feature_collection(std::span<const Polygon> polygons) {
   for (const Polygon& polygon : polygons) {
     if (!first) out.put(',');
     first = false;
-    out.put(kFeatureHead);
-    write_ring(polygon.exterior(), out);
-    for (const LineString& ring : polygon.interiors()) {
-      out.put(',');
-      write_ring(ring, out);
-    }
-    out.put(kFeatureTail);
+    write_feature(polygon, out);
   }
   out.put(kTail);
   out.flush();
   return text;
+}
+
+void append_feature_text(const Polygon& polygon, TextBuffer& out) {
+  BufferOutput output(out);
+  write_feature(polygon, output);
 }
 
 }  // namespace quillmere::geojson

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "arguments.hpp"
+#include "fc_text.hpp"
 #include "common/stop.hpp"
 #include "geojson/geojson.hpp"
 #include "pipeline/pipelines.hpp"
@@ -41,6 +42,7 @@ PyObject* smooth_and_simplify_polygons_from_wkts_impl(WktTexts& texts, std::uint
 
 PyObject* smooth_and_simplify_polygon_fc_impl(std::string_view geojson, std::uint64_t smoothing_iterations,
                                               double tolerance) {
+  if (std::optional<PyObject*> text = feature_collection_text(geojson, smoothing_iterations, tolerance)) return *text;
   std::string text;
   {
     std::optional<std::vector<Polygon>> polygons = read_polygons_from_feature_collection(geojson);
