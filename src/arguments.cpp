@@ -102,27 +102,6 @@ bool encode_utf8(PyObject* text, CallTemporaries& temporaries, std::string_view&
   return true;
 }
 
-// An ASCII str is its own UTF-8: its bytes are read in place, sparing a copy
-// of a text that may be large. The interpreter hands out the bytes of such a
-// str without making or caching anything. False (no exception set) for any
-// other str.
-bool ascii_in_place(PyObject* text, std::string_view& out) {
-  Ref isascii(PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii"));
-  Ref ascii(isascii.p == nullptr ? nullptr : PyObject_CallFunctionObjArgs(isascii.p, text, nullptr));
-  if (ascii.p != Py_True) {
-    PyErr_Clear();
-    return false;
-  }
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
-  if (data == nullptr) {
-    PyErr_Clear();
-    return false;
-  }
-  out = std::string_view(data, static_cast<std::size_t>(size));
-  return true;
-}
-
 // The parameter index of a keyword, or -1 when it names none.
 int keyword_index(const FunctionDescription& description, PyObject* key) {
   if (!PyUnicode_Check(key)) return -1;
@@ -229,7 +208,7 @@ bool extract_str(PyObject* object, const char* name, CallTemporaries& temporarie
     set_downcast_error(object, "PyString");
     return fail(name);
   }
-  if (!ascii_in_place(object, out) && !encode_utf8(object, temporaries, out)) return fail(name);
+  if (!encode_utf8(object, temporaries, out)) return fail(name);
   return true;
 }
 
