@@ -2,6 +2,8 @@
 
 #include <malloc.h>
 
+#include <chrono>
+#include <utility>
 #include <vector>
 
 #include "geojson/geojson.hpp"
@@ -19,62 +21,111 @@ struct Reference {
   ~Reference() { Py_XDECREF(object); }
 };
 
+// The call's str, made on the calling thread from the blocks' texts. Each
+// block becomes a str as the workers hand it over; once all have come (and
+// the workers' memory is free) they are appended in order to the result
+// with PyUnicode_Append, which resizes a str that nobody else holds in
+// place, each released once appended: the result never exists twice.
+// (Appending while blocks still come would hold the growing result beside
+// the workers' trees and polygons, a higher peak.) Should appending turn
+// out to copy the whole text each time (slower than a generous bound), the
+// blocks left are joined at once instead, as copying them all again and
+// again would not end.
 class StrBlocks final : public FeatureTextSink {
  public:
   StrBlocks() = default;
   StrBlocks(const StrBlocks&) = delete;
   StrBlocks& operator=(const StrBlocks&) = delete;
-  ~StrBlocks() { release(); }
+  ~StrBlocks() {
+    for (PyObject*& block : blocks_) Py_CLEAR(block);
+    Py_CLEAR(result_);
+    Py_CLEAR(comma_);
+  }
 
   bool begin(std::size_t blocks) override {
     blocks_.assign(blocks, nullptr);
-    return true;
+    done_.assign(blocks, false);
+    const std::string_view head = geojson::kFeatureCollectionHead;
+    comma_ = PyUnicode_FromStringAndSize(",", 1);
+    result_ = PyUnicode_FromStringAndSize(head.data(), static_cast<Py_ssize_t>(head.size()));
+    return comma_ != nullptr && result_ != nullptr;
   }
 
   bool take(std::size_t block, std::string_view text) override {
-    if (text.empty()) return true;
-    blocks_[block] = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-    return blocks_[block] != nullptr;
-  }
-
-  void release() {
-    for (PyObject*& block : blocks_) Py_CLEAR(block);
-  }
-
-  // Head, the non-empty blocks separated by ",", tail: one str. The blocks
-  // go into the joined list and are released with it.
-  PyObject* join() {
-    std::size_t present = 0;
-    for (PyObject* block : blocks_) present += block != nullptr ? 1 : 0;
-    const std::string_view head = geojson::kFeatureCollectionHead;
-    const std::string_view tail = geojson::kFeatureCollectionTail;
-    Reference comma(PyUnicode_FromStringAndSize(",", 1));
-    Reference empty(PyUnicode_FromStringAndSize("", 0));
-    Reference pieces(PyList_New(static_cast<Py_ssize_t>(present == 0 ? 2 : 2 * present + 1)));
-    if (comma.object == nullptr || empty.object == nullptr || pieces.object == nullptr) return nullptr;
-    Py_ssize_t at = 0;
-    auto put = [&](PyObject* item) {  // steals `item`
-      PyList_SetItem(pieces.object, at++, item);
-      return item != nullptr;
-    };
-    if (!put(PyUnicode_FromStringAndSize(head.data(), static_cast<Py_ssize_t>(head.size())))) return nullptr;
-    bool first = true;
-    for (PyObject*& block : blocks_) {
-      if (block == nullptr) continue;
-      if (!first) {
-        Py_INCREF(comma.object);
-        put(comma.object);
-      }
-      first = false;
-      put(block);
-      block = nullptr;
+    if (!text.empty()) {
+      blocks_[block] = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+      if (blocks_[block] == nullptr) return false;
     }
-    if (!put(PyUnicode_FromStringAndSize(tail.data(), static_cast<Py_ssize_t>(tail.size())))) return nullptr;
-    return PyUnicode_Join(empty.object, pieces.object);
+    done_[block] = true;
+    return true;
+  }
+
+  // Head, the non-empty blocks separated by ",", tail: one str (every block
+  // has come).
+  PyObject* join() {
+    const std::string_view tail = geojson::kFeatureCollectionTail;
+    if (!append_ready()) return nullptr;
+    if (next_ < blocks_.size()) return join_rest(tail);
+    Reference end(PyUnicode_FromStringAndSize(tail.data(), static_cast<Py_ssize_t>(tail.size())));
+    if (end.object == nullptr) return nullptr;
+    PyUnicode_Append(&result_, end.object);
+    return std::exchange(result_, nullptr);
   }
 
  private:
-  std::vector<PyObject*> blocks_;  // owned; null for an empty block
+  // Appends the blocks that have come in order since the last one appended.
+  bool append_ready() {
+    if (joining_) return true;
+    for (; next_ < blocks_.size() && done_[next_]; ++next_) {
+      PyObject* block = blocks_[next_];
+      if (block == nullptr) continue;
+      const auto start = std::chrono::steady_clock::now();
+      if (appended_any_) PyUnicode_Append(&result_, comma_);
+      appended_any_ = true;
+      if (result_ != nullptr) PyUnicode_Append(&result_, block);
+      appended_bytes_ += static_cast<double>(PyUnicode_GetLength(block));
+      Py_CLEAR(blocks_[next_]);
+      if (result_ == nullptr) return false;
+      append_seconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (append_seconds_ > 0.05 + appended_bytes_ / 4e8) {
+        joining_ = true;
+        ++next_;
+        return true;
+      }
+    }
+    return true;
+  }
+
+  // The text so far, the blocks from next_ on and the tail, in one
+  // PyUnicode_Join.
+  PyObject* join_rest(std::string_view tail) {
+    Reference text(std::exchange(result_, nullptr));
+    Reference pieces(PyList_New(0));
+    Reference empty(PyUnicode_FromStringAndSize("", 0));
+    if (pieces.object == nullptr || empty.object == nullptr || PyList_Append(pieces.object, text.object) < 0) {
+      return nullptr;
+    }
+    for (; next_ < blocks_.size(); ++next_) {
+      if (blocks_[next_] == nullptr) continue;
+      if (appended_any_ && PyList_Append(pieces.object, comma_) < 0) return nullptr;
+      appended_any_ = true;
+      if (PyList_Append(pieces.object, blocks_[next_]) < 0) return nullptr;
+      Py_CLEAR(blocks_[next_]);  // the list holds it now
+    }
+    Reference end(PyUnicode_FromStringAndSize(tail.data(), static_cast<Py_ssize_t>(tail.size())));
+    if (end.object == nullptr || PyList_Append(pieces.object, end.object) < 0) return nullptr;
+    return PyUnicode_Join(empty.object, pieces.object);
+  }
+
+  std::vector<PyObject*> blocks_;  // owned until appended; null for an empty block
+  std::vector<bool> done_;
+  std::size_t next_ = 0;           // the first block not yet appended
+  PyObject* result_ = nullptr;     // owned
+  PyObject* comma_ = nullptr;      // owned
+  bool appended_any_ = false;
+  bool joining_ = false;           // appending copies: the rest is joined at the end
+  double appended_bytes_ = 0.0;
+  double append_seconds_ = 0.0;
 };
 
 }  // namespace
@@ -90,9 +141,9 @@ std::optional<PyObject*> feature_collection_text(std::string_view geojson, std::
     case FcBlocksResult::Written:
       break;
   }
-  // The join copies every block once more: first hand back to the system
-  // what the workers' heaps keep of the freed trees, polygons and buffers,
-  // so that the two copies are about all the call holds at that moment.
+  // Hand back to the system what the workers' heaps keep of the freed
+  // trees, polygons and buffers before the last blocks are added (all of
+  // them, joined at once, when appending turned out to copy).
   malloc_trim(0);
   return blocks.join();
 }
