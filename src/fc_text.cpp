@@ -1,7 +1,5 @@
 #include "fc_text.hpp"
 
-#include <malloc.h>
-
 #include <chrono>
 #include <utility>
 #include <vector>
@@ -141,10 +139,6 @@ std::optional<PyObject*> feature_collection_text(std::string_view geojson, std::
     case FcBlocksResult::Written:
       break;
   }
-  // Hand back to the system what the workers' heaps keep of the freed
-  // trees, polygons and buffers before the last blocks are added (all of
-  // them, joined at once, when appending turned out to copy).
-  malloc_trim(0);
   return blocks.join();
 }
 
