@@ -40,7 +40,8 @@ char* write_number_text(double value, char* out) noexcept {
   }
   const double magnitude = std::fabs(value);
   digit_text::ShortForm form;
-  if (magnitude >= 1e-5 && magnitude < 1e8 && digit_text::short_form(magnitude, form)) {
+  const bool plain_short_range = magnitude >= 1e-5 && magnitude < 1e8;
+  if (plain_short_range && digit_text::short_form(magnitude, form)) {
     // Plain notation, laid out as the WKT writer does; whole numbers get ".0".
     const digit_text::ShortDigits text = digit_text::short_digits(form.sixteen);
     out = digit_text::lay_out(out, text, form.p);
@@ -51,12 +52,24 @@ char* write_number_text(double value, char* out) noexcept {
     }
     return out;
   }
-  char digits[24];
+  char digits[32] = {};  // read past the digits by the fixed-size copies below
   int n = 0;
   int e = 0;  // scientific exponent: 10^e <= |value| < 10^(e+1)
-  if (!shortest_digits_fast(magnitude, digits, n, e)) n = shortest_digits(magnitude, digits, e);
+  // In the plain short range the short form has been tried already.
+  if (plain_short_range || !shortest_digits_fast(magnitude, digits, n, e)) n = shortest_digits(magnitude, digits, e);
   const int m = e + 1;  // 10^(m-1) <= |value| < 10^m
   const int k = m - n;  // value = digits * 10^k
+
+  if (m >= 1 && m <= 8 && k < 0) {
+    // The common case of long digits (a point within the first eight):
+    // fixed-size copies that may run past the text, then the point over
+    // the digit that the second copy moved up. digits has room for m + 16
+    // bytes, `out` for kMaxNumberText.
+    std::memcpy(out, digits, 16);
+    std::memcpy(out + m + 1, digits + m, 16);
+    out[m] = '.';
+    return out + n + 1;
+  }
 
   if (k >= 0 && m <= 16) {
     std::memcpy(out, digits, static_cast<std::size_t>(n));
