@@ -399,6 +399,11 @@ struct PolygonalGeometry {
 std::optional<Error> check_geojson(const json::Value& root, GeoJsonKind& kind,
                                    std::vector<PolygonalGeometry>& geometries);
 
+// The checks of decode_feature_of_collection, with every Polygon and
+// MultiPolygon geometry of the element collected as check_geojson does.
+std::optional<Error> check_feature_of_collection(const json::Value& element,
+                                                 std::vector<PolygonalGeometry>& geometries);
+
 // Polygon from a checked polygon payload: first ring exterior (empty when there
 // are no rings), the rest interiors; x, y from each position's first two
 // numbers. A position with fewer than two numbers stops the call.

@@ -207,6 +207,18 @@ std::optional<Error> decode_feature_of_collection(const json::Value& element,
   return std::nullopt;
 }
 
+std::optional<Error> check_feature_of_collection(const json::Value& element,
+                                                 std::vector<PolygonalGeometry>& geometries) {
+  std::vector<Value> unused;
+  Decoder decoder(unused, &geometries);
+  try {
+    decoder.element_of_features(element);
+  } catch (Failure& failure) {
+    return std::move(failure.error);
+  }
+  return std::nullopt;
+}
+
 std::optional<Error> check_geojson(const json::Value& root, GeoJsonKind& kind,
                                    std::vector<PolygonalGeometry>& geometries) {
   std::vector<Value> unused;

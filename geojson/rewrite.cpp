@@ -5,7 +5,9 @@
 #include "geojson/rewrite.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <variant>
@@ -267,22 +269,30 @@ void append_polygon_coordinates(const Polygon& polygon, std::string& out) {
 
 namespace {
 
+// A whole text, or one element of a FeatureCollection's "features" array
+// cut out of its document (nested two deep, checked as such an element).
+enum class Piece { Document, FeatureOfCollection };
+
 bool rewrite_with(std::string_view text, const RewriteOptions& options, std::string& out, std::string& reason,
-                     Lists& lists) {
+                  Lists& lists, Piece piece = Piece::Document, GeoJsonKind* kind_out = nullptr) {
   std::vector<json::ArraySpan>& spans = lists.spans;
-  std::variant<json::Document, json::Error> parsed =
-      json::from_str(text, json::ParseOptions{&spans, options.cancelled});
+  json::ParseOptions parse_options{&spans, options.cancelled};
+  if (piece == Piece::FeatureOfCollection) parse_options.enclosing_depth = 2;
+  std::variant<json::Document, json::Error> parsed = json::from_str(text, parse_options);
   if (auto* error = std::get_if<json::Error>(&parsed)) {
     reason = std::string(kUnwrap) + Error{Error::Kind::MalformedJson, error->debug()}.debug();
     return false;
   }
   const json::Document& document = std::get<json::Document>(parsed);
   std::vector<PolygonalGeometry>& found = lists.found;
-  GeoJsonKind kind;
-  if (auto error = check_geojson(document.root(), kind, found)) {
+  GeoJsonKind kind = GeoJsonKind::Feature;
+  std::optional<Error> error = piece == Piece::Document ? check_geojson(document.root(), kind, found)
+                                                        : check_feature_of_collection(document.root(), found);
+  if (error) {
     reason = std::string(kUnwrap) + error->debug();
     return false;
   }
+  if (kind_out != nullptr) *kind_out = kind;
 
   // Where each coordinates value stands: every one is a member's array.
   auto by_storage = [](const json::ArraySpan& a, const json::ArraySpan& b) {
@@ -336,7 +346,93 @@ bool rewrite_with(std::string_view text, const RewriteOptions& options, std::str
 
 }  // namespace
 
+namespace {
+
+// One element of the features array, rewritten on a worker.
+struct FeatureRewrite {
+  std::string text;
+  bool valid = false;
+};
+
+// The features of a large FeatureCollection rewritten apart from each other,
+// the largest first, each by whichever worker is free; the bytes between
+// them kept as they are. True with the text appended to `out`; false (out
+// as it was) when the text is not plainly a collection or anything in it is
+// invalid: only the rewrite of the whole text in order knows which error it
+// reports.
+bool rewrite_collection_in_parallel(std::string_view text, const RewriteOptions& options, std::string& out) {
+  const std::optional<FeatureCollectionOutline> outline = outline_feature_collection(text);
+  if (!outline || outline->features.size() < 2) return false;
+  std::string unused_text;
+  std::string unused_reason;
+  RewriteOptions per_feature = options;
+  {
+    // Everything outside the features, with the rules of a whole document;
+    // a "features" member of anything but a collection is a foreign member,
+    // whose geometries are not rewritten.
+    Lists lists = Lists::take();
+    GeoJsonKind kind = GeoJsonKind::Feature;
+    const bool valid =
+        rewrite_with(outline->rest, per_feature, unused_text, unused_reason, lists, Piece::Document, &kind);
+    Lists::give_back(std::move(lists));
+    if (!valid || kind != GeoJsonKind::FeatureCollection) return false;
+  }
+  const auto& features = outline->features;
+  std::vector<std::size_t> order(features.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  auto length = [&](std::size_t i) { return features[i].second - features[i].first; };
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return length(a) > length(b); });
+  std::vector<FeatureRewrite> results(features.size());
+  struct Work {
+    std::string_view text;
+    const RewriteOptions* options;
+    const std::vector<std::pair<std::size_t, std::size_t>>* features;
+    const std::vector<std::size_t>* order;
+    std::vector<FeatureRewrite>* results;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    static void piece(void* context, std::size_t begin, std::size_t end) {
+      auto& w = *static_cast<Work*>(context);
+      // Each piece takes features until none are left, so the pieces'
+      // ranges only say how many take part.
+      for (std::size_t taken = begin; taken < end; ++taken) {
+        for (;;) {
+          if (w.failed.load(std::memory_order_relaxed)) return;
+          const std::size_t j = w.next.fetch_add(1, std::memory_order_relaxed);
+          if (j >= w.order->size()) return;
+          const auto [first, last] = (*w.features)[(*w.order)[j]];
+          FeatureRewrite& result = (*w.results)[(*w.order)[j]];
+          std::string reason;
+          Lists lists = Lists::take();
+          result.valid = rewrite_with(w.text.substr(first, last - first), *w.options, result.text, reason, lists,
+                                      Piece::FeatureOfCollection);
+          Lists::give_back(std::move(lists));
+          if (!result.valid) w.failed.store(true, std::memory_order_relaxed);
+        }
+      }
+    }
+  } work{text, &per_feature, &features, &order, &results};
+  pool::run_batch(std::min<std::size_t>(features.size(), 64), &Work::piece, &work);
+  if (work.failed.load()) return false;
+
+  std::size_t size = text.size();
+  for (std::size_t i = 0; i < features.size(); ++i) size += results[i].text.size() - length(i);
+  out.reserve(out.size() + size);
+  std::size_t kept_from = 0;
+  for (std::size_t i = 0; i < features.size(); ++i) {
+    out.append(text.substr(kept_from, features[i].first - kept_from));
+    out.append(results[i].text);
+    std::string().swap(results[i].text);
+    kept_from = features[i].second;
+  }
+  out.append(text.substr(kept_from));
+  return true;
+}
+
+}  // namespace
+
 bool rewrite_geojson(std::string_view text, const RewriteOptions& options, std::string& out, std::string& reason) {
+  if (text.size() >= options.parallel_from_bytes && rewrite_collection_in_parallel(text, options, out)) return true;
   Lists lists = Lists::take();
   const bool valid = rewrite_with(text, options, out, reason, lists);
   Lists::give_back(std::move(lists));

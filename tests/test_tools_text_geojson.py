@@ -344,3 +344,41 @@ def test_deep_nesting_is_bounded_as_in_quillmere(depth):
         return
     with pytest.raises(InvalidGeometryError, match="recursion limit exceeded"):
         smooth_simplify_geojson(text, 0, 0.0)
+
+
+def large_collection_variants():
+    """A collection over a megabyte (its features rewritten apart from each
+    other) with the faults that must still give the message of reading it in
+    order."""
+    document = random_collection(random.Random(5), 1200)
+    late_short = json.loads(json.dumps(document))
+    late_short["features"][-1]["geometry"] = {"type": "Polygon", "coordinates": [[[0, 0], [1]]]}
+    early_type = json.loads(json.dumps(late_short))
+    early_type["features"][3]["type"] = "Feat"
+    bare_geometry = json.loads(json.dumps(document))
+    bare_geometry["features"][7] = bare_geometry["features"][7]["geometry"]
+    deep = json.loads(json.dumps(document))
+    deep["features"][9]["properties"] = {"d": json.loads("[" * 126 + "]" * 126)}
+    text = json.dumps(document)
+    return [json.dumps(late_short), json.dumps(early_type), json.dumps(bare_geometry), json.dumps(deep),
+            text[:-3], text[:500] + "]" + text[501:]]
+
+
+@pytest.mark.parametrize("text", large_collection_variants())
+def test_large_collections_report_the_first_fault_in_order(text):
+    assert len(text) > 1 << 20
+    try:
+        quillmere.smooth_and_simplify_polygon_fc(text, 0, 0.0)
+        pytest.fail("the variant is valid")
+    except BaseException as error:  # PanicException derives from BaseException
+        message = str(error)
+    with pytest.raises(InvalidGeometryError) as raised:
+        smooth_simplify_geojson(text, 0, 0.0)
+    assert raised.value.reason == message
+
+
+def test_features_member_of_a_feature_is_kept_as_it_is():
+    features = random_collection(random.Random(6), 1200)["features"]
+    text = json.dumps({"type": "Feature", "properties": {}, "geometry": None, "features": features})
+    assert len(text) > 1 << 20
+    assert smooth_simplify_geojson(text, 2, 0.001) == text
