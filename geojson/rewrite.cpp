@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "geojson/geojson.hpp"
+#include "pool/largest_first.hpp"
 #include "pool/pool.hpp"
 #include "common/stop.hpp"
 
@@ -378,40 +379,32 @@ bool rewrite_collection_in_parallel(std::string_view text, const RewriteOptions&
     if (!valid || kind != GeoJsonKind::FeatureCollection) return false;
   }
   const auto& features = outline->features;
-  std::vector<std::size_t> order(features.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   auto length = [&](std::size_t i) { return features[i].second - features[i].first; };
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return length(a) > length(b); });
+  pool::LargestFirst queue(features.size(), length);
   std::vector<FeatureRewrite> results(features.size());
   struct Work {
     std::string_view text;
     const RewriteOptions* options;
     const std::vector<std::pair<std::size_t, std::size_t>>* features;
-    const std::vector<std::size_t>* order;
+    pool::LargestFirst* queue;
     std::vector<FeatureRewrite>* results;
-    std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
-    static void piece(void* context, std::size_t begin, std::size_t end) {
+    // The piece's own range only says that a worker is there to help.
+    static void piece(void* context, std::size_t, std::size_t) {
       auto& w = *static_cast<Work*>(context);
-      // Each piece takes features until none are left, so the pieces'
-      // ranges only say how many take part.
-      for (std::size_t taken = begin; taken < end; ++taken) {
-        for (;;) {
-          if (w.failed.load(std::memory_order_relaxed)) return;
-          const std::size_t j = w.next.fetch_add(1, std::memory_order_relaxed);
-          if (j >= w.order->size()) return;
-          const auto [first, last] = (*w.features)[(*w.order)[j]];
-          FeatureRewrite& result = (*w.results)[(*w.order)[j]];
-          std::string reason;
-          Lists lists = Lists::take();
-          result.valid = rewrite_with(w.text.substr(first, last - first), *w.options, result.text, reason, lists,
-                                      Piece::FeatureOfCollection);
-          Lists::give_back(std::move(lists));
-          if (!result.valid) w.failed.store(true, std::memory_order_relaxed);
-        }
+      std::size_t f = 0;
+      while (!w.failed.load(std::memory_order_relaxed) && w.queue->take(f)) {
+        const auto [first, last] = (*w.features)[f];
+        FeatureRewrite& result = (*w.results)[f];
+        std::string reason;
+        Lists lists = Lists::take();
+        result.valid = rewrite_with(w.text.substr(first, last - first), *w.options, result.text, reason, lists,
+                                    Piece::FeatureOfCollection);
+        Lists::give_back(std::move(lists));
+        if (!result.valid) w.failed.store(true, std::memory_order_relaxed);
       }
     }
-  } work{text, &per_feature, &features, &order, &results};
+  } work{text, &per_feature, &features, &queue, &results};
   pool::run_batch(std::min<std::size_t>(features.size(), 64), &Work::piece, &work);
   if (work.failed.load()) return false;
 

@@ -6,12 +6,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <numeric>
+#include <optional>
 #include <utility>
 #include <variant>
 
 #include "geojson/geojson.hpp"
 #include "pipelines.hpp"
+#include "pool/largest_first.hpp"
 #include "pool/pool.hpp"
 
 namespace quillmere {
@@ -34,11 +35,7 @@ struct Work {
   std::string_view text;
   const std::vector<std::pair<std::size_t, std::size_t>>* features = nullptr;
   std::vector<std::size_t> block_starts;  // first feature of each block, then the feature count
-  // Blocks by size, largest first, taken one at a time by whichever worker
-  // is free: the pool's pieces would split the list by count, leaving the
-  // largest blocks together in one piece.
-  std::vector<std::size_t> order;
-  std::atomic<std::size_t> next{0};
+  std::optional<pool::LargestFirst> blocks;
   std::uint64_t smoothing_iterations = 0;
   double tolerance = 0.0;
 
@@ -100,13 +97,11 @@ struct Work {
     auto& w = *static_cast<Work*>(context);
     std::vector<json::Value> payloads;
     json::Arena storage;  // the trees of the piece's features, one after the other
-    for (;;) {
-      if (w.abandoned.load(std::memory_order_relaxed)) return;
-      const std::size_t j = w.next.fetch_add(1, std::memory_order_relaxed);
-      if (j >= w.order.size()) return;
+    std::size_t index = 0;
+    while (!w.abandoned.load(std::memory_order_relaxed) && w.blocks->take(index)) {
       try {
         Block block = w.take_spare();
-        block.index = w.order[j];
+        block.index = index;
         block.text.clear();
         if (!w.write_block(block.index, block.text, payloads, storage)) {
           w.fail();
@@ -137,7 +132,7 @@ bool rest_is_collection(const std::string& rest) {
 }
 
 FcBlocksResult run_blocks(Work& work, FeatureTextSink& sink) {
-  const std::size_t n = work.order.size();
+  const std::size_t n = work.blocks->size();
   bool sink_gave_up = false;
   pool::BackgroundBatch batch(n, &Work::piece, &work);
   for (std::size_t taken_count = 0; taken_count < n;) {
@@ -187,11 +182,8 @@ FcBlocksResult smooth_simplify_fc_blocks(std::string_view text, std::uint64_t sm
       if (f < features.size() && features[f].first == first) ++f;  // a large feature alone
     }
     work.block_starts.push_back(features.size());
-    work.order.resize(work.block_starts.size() - 1);
-    std::iota(work.order.begin(), work.order.end(), std::size_t{0});
-    std::stable_sort(work.order.begin(), work.order.end(),
-                     [&work](std::size_t a, std::size_t b) { return work.block_bytes(a) > work.block_bytes(b); });
-    if (!sink.begin(work.order.size())) return FcBlocksResult::SinkGaveUp;
+    work.blocks.emplace(work.block_starts.size() - 1, [&work](std::size_t b) { return work.block_bytes(b); });
+    if (!sink.begin(work.blocks->size())) return FcBlocksResult::SinkGaveUp;
     return run_blocks(work, sink);
   } catch (...) {
     // Pool start, allocation: the serial path meets the same failure, or

@@ -42,7 +42,6 @@ class StrBlocks final : public FeatureTextSink {
 
   bool begin(std::size_t blocks) override {
     blocks_.assign(blocks, nullptr);
-    done_.assign(blocks, false);
     const std::string_view head = geojson::kFeatureCollectionHead;
     comma_ = PyUnicode_FromStringAndSize(",", 1);
     result_ = PyUnicode_FromStringAndSize(head.data(), static_cast<Py_ssize_t>(head.size()));
@@ -50,20 +49,29 @@ class StrBlocks final : public FeatureTextSink {
   }
 
   bool take(std::size_t block, std::string_view text) override {
-    if (!text.empty()) {
-      blocks_[block] = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-      if (blocks_[block] == nullptr) return false;
-    }
-    done_[block] = true;
-    return true;
+    if (text.empty()) return true;
+    blocks_[block] = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return blocks_[block] != nullptr;
   }
 
   // Head, the non-empty blocks separated by ",", tail: one str (every block
   // has come).
   PyObject* join() {
     const std::string_view tail = geojson::kFeatureCollectionTail;
-    if (!append_ready()) return nullptr;
-    if (next_ < blocks_.size()) return join_rest(tail);
+    const auto start = std::chrono::steady_clock::now();
+    double appended_bytes = 0.0;
+    for (; next_ < blocks_.size(); ++next_) {
+      PyObject* block = blocks_[next_];
+      if (block == nullptr) continue;
+      const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+      if (spent.count() > 0.05 + appended_bytes / 4e8) return join_rest(tail);
+      if (appended_any_) PyUnicode_Append(&result_, comma_);
+      appended_any_ = true;
+      if (result_ != nullptr) PyUnicode_Append(&result_, block);
+      appended_bytes += static_cast<double>(PyUnicode_GetLength(block));
+      Py_CLEAR(blocks_[next_]);
+      if (result_ == nullptr) return nullptr;
+    }
     Reference end(PyUnicode_FromStringAndSize(tail.data(), static_cast<Py_ssize_t>(tail.size())));
     if (end.object == nullptr) return nullptr;
     PyUnicode_Append(&result_, end.object);
@@ -71,29 +79,6 @@ class StrBlocks final : public FeatureTextSink {
   }
 
  private:
-  // Appends the blocks that have come in order since the last one appended.
-  bool append_ready() {
-    if (joining_) return true;
-    for (; next_ < blocks_.size() && done_[next_]; ++next_) {
-      PyObject* block = blocks_[next_];
-      if (block == nullptr) continue;
-      const auto start = std::chrono::steady_clock::now();
-      if (appended_any_) PyUnicode_Append(&result_, comma_);
-      appended_any_ = true;
-      if (result_ != nullptr) PyUnicode_Append(&result_, block);
-      appended_bytes_ += static_cast<double>(PyUnicode_GetLength(block));
-      Py_CLEAR(blocks_[next_]);
-      if (result_ == nullptr) return false;
-      append_seconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      if (append_seconds_ > 0.05 + appended_bytes_ / 4e8) {
-        joining_ = true;
-        ++next_;
-        return true;
-      }
-    }
-    return true;
-  }
-
   // The text so far, the blocks from next_ on and the tail, in one
   // PyUnicode_Join.
   PyObject* join_rest(std::string_view tail) {
@@ -116,14 +101,10 @@ class StrBlocks final : public FeatureTextSink {
   }
 
   std::vector<PyObject*> blocks_;  // owned until appended; null for an empty block
-  std::vector<bool> done_;
   std::size_t next_ = 0;           // the first block not yet appended
   PyObject* result_ = nullptr;     // owned
   PyObject* comma_ = nullptr;      // owned
   bool appended_any_ = false;
-  bool joining_ = false;           // appending copies: the rest is joined at the end
-  double appended_bytes_ = 0.0;
-  double append_seconds_ = 0.0;
 };
 
 }  // namespace
