@@ -3,15 +3,13 @@
 // simplify and write blocks of them. Any failure sends the call back to the
 // serial path, which alone decides what a failing text reports.
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 #include <utility>
 #include <variant>
 
 #include "geojson/geojson.hpp"
 #include "pipelines.hpp"
+#include "pool/handover.hpp"
 #include "pool/largest_first.hpp"
 #include "pool/pool.hpp"
 
@@ -39,12 +37,7 @@ struct Work {
   std::uint64_t smoothing_iterations = 0;
   double tolerance = 0.0;
 
-  std::mutex mutex;
-  std::condition_variable handed_over;
-  std::vector<Block> ready;
-  std::vector<Block> spare;  // taken blocks whose buffers are written again
-  bool failed = false;
-  std::atomic<bool> abandoned{false};
+  pool::Handover<Block> handover;
 
   std::size_t block_bytes(std::size_t block) const {
     return (*features)[block_starts[block + 1] - 1].second - (*features)[block_starts[block]].first;
@@ -54,7 +47,7 @@ struct Work {
   bool write_block(std::size_t block, geojson::TextBuffer& out, std::vector<json::Value>& payloads,
                    json::Arena& storage) const {
     json::ParseOptions options;
-    options.cancelled = &abandoned;
+    options.cancelled = handover.abandoned_flag();
     options.enclosing_depth = kFeatureDepth;
     for (std::size_t f = block_starts[block]; f < block_starts[block + 1]; ++f) {
       const auto [begin, end] = (*features)[f];
@@ -76,20 +69,8 @@ struct Work {
   }
 
   void fail() {
-    abandoned.store(true, std::memory_order_relaxed);
-    {
-      const std::lock_guard<std::mutex> lock(mutex);
-      failed = true;
-    }
-    handed_over.notify_one();
-  }
-
-  Block take_spare() {
-    const std::lock_guard<std::mutex> lock(mutex);
-    if (spare.empty()) return Block{};
-    Block block = std::move(spare.back());
-    spare.pop_back();
-    return block;
+    handover.abandon();
+    handover.stop();
   }
 
   // The piece's own range only says that a worker is there to help.
@@ -98,20 +79,16 @@ struct Work {
     std::vector<json::Value> payloads;
     json::Arena storage;  // the trees of the piece's features, one after the other
     std::size_t index = 0;
-    while (!w.abandoned.load(std::memory_order_relaxed) && w.blocks->take(index)) {
+    while (!w.handover.abandoned() && w.blocks->take(index)) {
       try {
-        Block block = w.take_spare();
+        Block block = w.handover.take_spare();
         block.index = index;
         block.text.clear();
         if (!w.write_block(block.index, block.text, payloads, storage)) {
           w.fail();
           return;
         }
-        {
-          const std::lock_guard<std::mutex> lock(w.mutex);
-          w.ready.push_back(std::move(block));
-        }
-        w.handed_over.notify_one();
+        w.handover.hand_over(std::move(block));
       } catch (...) {
         w.fail();
         return;
@@ -137,12 +114,8 @@ FcBlocksResult run_blocks(Work& work, FeatureTextSink& sink) {
   pool::BackgroundBatch batch(n, &Work::piece, &work);
   for (std::size_t taken_count = 0; taken_count < n;) {
     std::vector<Block> taken;
-    {
-      std::unique_lock<std::mutex> lock(work.mutex);
-      work.handed_over.wait(lock, [&] { return !work.ready.empty() || work.failed; });
-      if (work.failed) break;
-      taken.swap(work.ready);
-    }
+    work.handover.take(taken);
+    if (work.handover.stopped()) break;
     for (const Block& block : taken) {
       if (!sink.take(block.index, block.text.view())) {
         sink_gave_up = true;
@@ -150,16 +123,15 @@ FcBlocksResult run_blocks(Work& work, FeatureTextSink& sink) {
       }
     }
     if (sink_gave_up) {
-      work.abandoned.store(true, std::memory_order_relaxed);
+      work.handover.abandon();
       break;
     }
     taken_count += taken.size();
-    const std::lock_guard<std::mutex> lock(work.mutex);
-    for (Block& block : taken) work.spare.push_back(std::move(block));
+    work.handover.give_back(taken);
   }
   batch.wait();
   if (sink_gave_up) return FcBlocksResult::SinkGaveUp;
-  return work.failed ? FcBlocksResult::NotTaken : FcBlocksResult::Written;
+  return work.handover.stopped() ? FcBlocksResult::NotTaken : FcBlocksResult::Written;
 }
 
 }  // namespace

@@ -1,14 +1,12 @@
 #include "wkt_texts.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <utility>
 
 #include "pipeline/pipelines.hpp"
+#include "pool/handover.hpp"
 #include "pool/pool.hpp"
 #include "wkt/wkt.hpp"
 
@@ -34,42 +32,14 @@ struct Writing {
   std::uint64_t smoothing_iterations;
   double tolerance;
   std::span<const std::string_view> inputs;
-  std::mutex mutex;
-  std::condition_variable handed_over;
-  std::vector<Block> ready;
-  // Blocks whose texts have been converted: their buffers are written again
-  // (warm in the cache, no fresh pages).
-  std::vector<Block> spare;
-  bool stopped = false;              // a piece failed: its blocks will not come
-  std::atomic<bool> abandoned{false};  // the caller gave up: write no more
-
-  void hand_over(Block&& block) {
-    {
-      const std::lock_guard<std::mutex> lock(mutex);
-      ready.push_back(std::move(block));
-    }
-    handed_over.notify_one();
-  }
-
-  Block take_spare() {
-    const std::lock_guard<std::mutex> lock(mutex);
-    if (spare.empty()) return Block{};
-    Block block = std::move(spare.back());
-    spare.pop_back();
-    return block;
-  }
-
-  void give_back(std::vector<Block>& blocks) {
-    const std::lock_guard<std::mutex> lock(mutex);
-    for (Block& block : blocks) spare.push_back(std::move(block));
-  }
+  pool::Handover<Block> blocks;
 
   static void piece(void* context, std::size_t begin, std::size_t end) {
     auto& w = *static_cast<Writing*>(context);
     try {
       for (std::size_t first = begin; first < end; first += block_size) {
-        if (w.abandoned.load(std::memory_order_relaxed)) return;
-        Block block = w.take_spare();
+        if (w.blocks.abandoned()) return;
+        Block block = w.blocks.take_spare();
         block.begin = first;
         block.end = std::min(end, first + block_size);
         // The output of k = 0 is about as long as the input: growing is rare.
@@ -85,14 +55,10 @@ struct Writing {
           wkt::write_polygon_text(result, block.sink);
           block.ends.push_back(block.sink.size());
         }
-        w.hand_over(std::move(block));
+        w.blocks.hand_over(std::move(block));
       }
     } catch (...) {
-      {
-        const std::lock_guard<std::mutex> lock(w.mutex);
-        w.stopped = true;
-      }
-      w.handed_over.notify_one();
+      w.blocks.stop();
       throw;
     }
   }
@@ -132,18 +98,16 @@ PyObject* wkt_text_list(std::vector<Polygon> polygons, std::uint64_t smoothing_i
   pool::BackgroundBatch batch(n, &Writing::piece, &writing);
   for (std::size_t converted = 0; converted < n;) {
     std::vector<Block> taken;
-    {
-      std::unique_lock<std::mutex> lock(writing.mutex);
-      if (spent_left && writing.ready.empty() && !writing.stopped) {
-        // Nothing to convert yet: free some of the inputs' bytes meanwhile.
-        lock.unlock();
+    if (spent_left) {
+      // Nothing to convert yet: free some of the inputs' bytes meanwhile.
+      if (!writing.blocks.try_take(taken)) {
         spent_left = spent.release_some(4096);
         continue;
       }
-      writing.handed_over.wait(lock, [&] { return !writing.ready.empty() || writing.stopped; });
-      if (writing.ready.empty()) break;  // stopped: wait() below throws the stop
-      taken.swap(writing.ready);
+    } else {
+      writing.blocks.take(taken);
     }
+    if (taken.empty()) break;  // stopped: wait() below throws the stop
     for (const Block& block : taken) {
       if (!convert(block, list.get())) {
         converted_all = false;
@@ -152,10 +116,10 @@ PyObject* wkt_text_list(std::vector<Polygon> polygons, std::uint64_t smoothing_i
       converted += block.end - block.begin;
     }
     if (!converted_all) {
-      writing.abandoned.store(true, std::memory_order_relaxed);
+      writing.blocks.abandon();
       break;
     }
-    writing.give_back(taken);
+    writing.blocks.give_back(taken);
   }
   batch.wait();
   if (!converted_all) return nullptr;
